@@ -1,0 +1,36 @@
+#include "platform/system_root.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/errors.h"
+
+namespace platform {
+
+namespace {
+std::filesystem::path homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return "/tmp";
+}
+}  // namespace
+
+std::filesystem::path systemRoot() {
+  if (const char* root = std::getenv(kSystemRootVariable); root != nullptr && *root != '\0') return root;
+  return homeDirectory() / ".local" / "share" / "wn-system";
+}
+
+std::filesystem::path systemDirectory(const std::string& name) {
+  std::filesystem::path dir = systemRoot() / name;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    setLastErrorFromErrno(ec.value());
+    return {};
+  }
+  return dir;
+}
+
+}  // namespace platform

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("reg: not built yet");
+  return 1;
+}
