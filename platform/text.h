@@ -20,8 +20,8 @@ size_t wideLength(const char16_t* text);
 // Length of a zero-terminated wide text, reading at most `capacity` units.
 size_t wideLength(const char16_t* text, size_t capacity);
 
-// Case-insensitive comparison of wide texts (simple per-unit folding of
-// ASCII and Latin-1 letters), as the registry and object names need it.
+// The text with ASCII and Latin-1 capitals folded to small letters, for
+// case-insensitive comparison of registry and object names.
 std::u16string foldCase(std::u16string_view text);
 
 }  // namespace platform
