@@ -1,0 +1,268 @@
+// Malformed traffic on a device connection fails the message it came with and
+// never stops the host from serving that or any other connection.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/kernel/wire.h"
+#include "platform/system_root.h"
+#include "tests/kernel/kernel_test_support.h"
+
+using namespace platform;
+namespace wire = platform::wire;
+using kernel_testing::DeviceFile;
+using kernel_testing::HostedDriverTest;
+
+namespace {
+
+constexpr uint32_t kStatusInvalidParameter = 0xC000000D;
+constexpr uint32_t kStatusInvalidHandle = 0xC0000008;
+
+// A connection that speaks the wire format by hand.
+class RawConnection {
+ public:
+  RawConnection() {
+    UniqueFd dir(::open((systemRoot() / "devices").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    sockaddr_un address;
+    EXPECT_TRUE(wire::socketAddressIn(dir.get(), wire::linkFileName(test_driver::kLinkName), &address));
+    fd_.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    wire::setSocketBuffers(fd_.get());
+    EXPECT_EQ(::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    wire::MessageHeader created;
+    EXPECT_TRUE(receive(&created));
+    EXPECT_EQ(created.type, wire::kCreated);
+  }
+
+  int fd() const { return fd_.get(); }
+  void close() { fd_.reset(); }
+
+  void sendBytes(const void* data, size_t size, int passFd = -1) {
+    iovec iov{const_cast<void*>(data), size};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (passFd >= 0) {
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      cmsghdr* cmsg = CMSG_FIRSTHDR(&msg);
+      cmsg->cmsg_level = SOL_SOCKET;
+      cmsg->cmsg_type = SCM_RIGHTS;
+      cmsg->cmsg_len = CMSG_LEN(sizeof(int));
+      std::memcpy(CMSG_DATA(cmsg), &passFd, sizeof(int));
+    }
+    ASSERT_EQ(::sendmsg(fd_.get(), &msg, MSG_NOSIGNAL), static_cast<ssize_t>(size));
+  }
+
+  void request(uint32_t id, uint32_t code, const void* input, size_t inputSize, uint32_t capacity) {
+    wire::MessageHeader header;
+    header.type = wire::kRequest;
+    header.id = id;
+    header.status = code;
+    header.count = capacity;
+    ASSERT_TRUE(wire::sendMessage(fd_.get(), header, input, inputSize));
+  }
+
+  void answer(uint32_t id, uint32_t status, uint64_t value, uint64_t length, int passFd) {
+    wire::MessageHeader header;
+    header.type = wire::kAnswer;
+    header.id = id;
+    header.status = status;
+    header.value = value;
+    header.length = length;
+    ASSERT_TRUE(wire::sendMessage(fd_.get(), header, nullptr, 0, passFd));
+  }
+
+  // The next message within five seconds.
+  bool receive(wire::MessageHeader* header, std::vector<uint8_t>* payload = nullptr, int timeoutMs = 5000) {
+    pollfd p{fd_.get(), POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1) return false;
+    std::vector<uint8_t> buffer(wire::kMaxMessage);
+    const wire::Received received = wire::receiveMessage(fd_.get(), buffer.data(), buffer.size());
+    if (received.kind != wire::Received::kMessage || received.size < wire::kHeaderSize) return false;
+    std::memcpy(header, buffer.data(), wire::kHeaderSize);
+    if (payload != nullptr) payload->assign(buffer.begin() + wire::kHeaderSize, buffer.begin() + received.size);
+    return true;
+  }
+
+  // A well-formed echo still works on this connection.
+  void expectEchoWorks() {
+    const uint32_t value = 0xC0FFEE;
+    request(4242, test_driver::kEcho, &value, sizeof value, 4);
+    wire::MessageHeader reply;
+    std::vector<uint8_t> payload;
+    ASSERT_TRUE(receive(&reply, &payload));
+    EXPECT_EQ(reply.type, wire::kReply);
+    EXPECT_EQ(reply.id, 4242u);
+    EXPECT_EQ(reply.status, 0u);
+    ASSERT_EQ(payload.size(), 4u);
+    uint32_t echoed;
+    std::memcpy(&echoed, payload.data(), 4);
+    EXPECT_EQ(echoed, value);
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+std::vector<uint8_t> headerBytes(uint32_t size, uint16_t type, uint32_t id, uint32_t status, uint32_t count,
+                                 size_t totalBytes) {
+  wire::MessageHeader header;
+  header.size = size;
+  header.type = type;
+  header.id = id;
+  header.status = status;
+  header.count = count;
+  std::vector<uint8_t> bytes(std::max(totalBytes, wire::kHeaderSize));
+  std::memcpy(bytes.data(), &header, wire::kHeaderSize);
+  bytes.resize(totalBytes);
+  return bytes;
+}
+
+UniqueFd sealedMemoryFile(size_t size, bool seal) {
+  UniqueFd fd(::memfd_create("test", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  EXPECT_EQ(::ftruncate(fd.get(), static_cast<off_t>(size)), 0);
+  if (seal) {
+    EXPECT_EQ(::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
+  }
+  return fd;
+}
+
+}  // namespace
+
+TEST_F(HostedDriverTest, MalformedMessagesFailAndTheConnectionGoesOn) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    uint32_t expectedId;
+  };
+  const Case cases[] = {
+      {"shorter than an id", std::vector<uint8_t>(10, 0xFF), 0},
+      {"shorter than a header", headerBytes(20, wire::kRequest, 31, test_driver::kEcho, 0, 20), 31},
+      {"size larger than sent", headerBytes(1000, wire::kRequest, 32, test_driver::kEcho, 4, 48), 32},
+      {"size smaller than sent", headerBytes(40, wire::kRequest, 33, test_driver::kEcho, 4, 48), 33},
+      {"unknown type", headerBytes(40, 99, 34, 0, 0, 40), 34},
+      {"reply sent to the host", headerBytes(40, wire::kReply, 35, 0, 0, 40), 35},
+      {"output capacity beyond the limit", headerBytes(40, wire::kRequest, 36, test_driver::kEcho, 0xFFFFFFFF, 40), 36},
+      {"larger than any message", headerBytes(300 * 1024, wire::kRequest, 37, test_driver::kEcho, 4, 300 * 1024), 37},
+  };
+  RawConnection raw;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    raw.sendBytes(c.bytes.data(), c.bytes.size());
+    wire::MessageHeader reply;
+    ASSERT_TRUE(raw.receive(&reply));
+    EXPECT_EQ(reply.type, wire::kReply);
+    EXPECT_EQ(reply.id, c.expectedId);
+    EXPECT_EQ(reply.status, kStatusInvalidParameter);
+    EXPECT_EQ(reply.count, 0u);
+    raw.expectEchoWorks();
+  }
+}
+
+TEST_F(HostedDriverTest, StrayAnswersAreDropped) {
+  RawConnection raw;
+  UniqueFd memory = sealedMemoryFile(4096, true);
+  raw.answer(5, 0, 0, 4096, memory.get());
+  raw.answer(6, 0, 0, 0, -1);
+  raw.expectEchoWorks();
+}
+
+TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
+  struct Case {
+    const char* what;
+    uint32_t code;
+    uint32_t status;
+    uint64_t offset;
+    int fdKind;  // 0 none, 1 regular file, 2 unsealed memory, 3 sealed memory, 4 pipe
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"event without descriptor", test_driver::kKeepEvent, 0, 0, 0, kStatusInvalidHandle},
+      {"event refused by the caller", test_driver::kKeepEvent, 6, 0, 0, kStatusInvalidHandle},
+      {"event that is a memory file", test_driver::kKeepEvent, 0, 0, 3, kStatusInvalidHandle},
+      {"event that is a pipe", test_driver::kKeepEvent, 0, 0, 4, kStatusInvalidHandle},
+      {"memory without descriptor", test_driver::kWriteBuffer, 0, 0, 0, kStatusInvalidParameter},
+      {"memory that can shrink", test_driver::kWriteBuffer, 0, 0, 2, kStatusInvalidParameter},
+      {"memory offset past its end", test_driver::kWriteBuffer, 0, 8192, 3, kStatusInvalidParameter},
+      {"range running past the block", test_driver::kWriteBuffer, 0, 4000, 3, kStatusInvalidParameter},
+      {"memory that is a pipe", test_driver::kWriteBuffer, 0, 0, 4, kStatusInvalidParameter},
+  };
+  RawConnection raw;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.code == test_driver::kKeepEvent) {
+      const uint64_t handle = 0x40;
+      raw.request(70, c.code, &handle, sizeof handle, 0);
+    } else {
+      const test_driver::WriteInput input{0x10000, 200, 7, 0};
+      raw.request(70, c.code, &input, sizeof input, 0);
+    }
+    wire::MessageHeader query;
+    ASSERT_TRUE(raw.receive(&query));
+    ASSERT_EQ(query.type, wire::kQuery);
+    EXPECT_EQ(query.id, 70u);
+
+    UniqueFd fd;
+    int pipeFds[2] = {-1, -1};
+    if (c.fdKind == 1) fd.reset(::open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+    if (c.fdKind == 2) fd = sealedMemoryFile(4096, false);
+    if (c.fdKind == 3) fd = sealedMemoryFile(4096, true);
+    if (c.fdKind == 4) {
+      ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+      fd.reset(pipeFds[0]);
+      ::close(pipeFds[1]);
+    }
+    raw.answer(70, c.status, c.offset, 4096, fd.get());
+    wire::MessageHeader reply;
+    ASSERT_TRUE(raw.receive(&reply));
+    EXPECT_EQ(reply.type, wire::kReply);
+    EXPECT_EQ(reply.id, 70u);
+    EXPECT_EQ(reply.status, c.expected);
+    raw.expectEchoWorks();
+  }
+}
+
+TEST_F(HostedDriverTest, RequestsSentDuringAQueryAreServedAfterIt) {
+  RawConnection raw;
+  const uint64_t handle = 0x40;
+  raw.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0);
+  wire::MessageHeader query;
+  ASSERT_TRUE(raw.receive(&query));
+  ASSERT_EQ(query.type, wire::kQuery);
+  const uint32_t value = 5;
+  raw.request(2, test_driver::kEcho, &value, sizeof value, 4);
+  raw.answer(1, 6, 0, 0, -1);
+  wire::MessageHeader first;
+  wire::MessageHeader second;
+  ASSERT_TRUE(raw.receive(&first));
+  ASSERT_TRUE(raw.receive(&second));
+  EXPECT_EQ(first.id, 1u);
+  EXPECT_EQ(first.status, kStatusInvalidHandle);
+  EXPECT_EQ(second.id, 2u);
+  EXPECT_EQ(second.status, 0u);
+}
+
+TEST_F(HostedDriverTest, ACallerThatNeverAnswersBlocksOnlyItsOwnConnection) {
+  RawConnection silent;
+  const uint64_t handle = 0x40;
+  silent.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0);
+  wire::MessageHeader query;
+  ASSERT_TRUE(silent.receive(&query));
+
+  DeviceFile other;
+  ASSERT_TRUE(other.isOpen());
+  EXPECT_EQ(other.control(test_driver::kEcho, "x", 1, nullptr, 0), 0u);
+
+  // Leaving in the middle of a query ends that file object cleanly.
+  silent.close();
+  for (int i = 0; i < 400 && other.stats().cleanups == 0; ++i) ::usleep(5000);
+  EXPECT_EQ(other.stats().cleanups, 1u);
+}
