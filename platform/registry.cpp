@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/system_root.h"
@@ -147,6 +149,20 @@ std::recursive_mutex gMutex;
 std::unique_ptr<Connection> gConnection;
 int gBatchDepth = 0;
 
+// Switches the database to WAL and creates the tables. Two processes that do
+// this at once on a new file can each hold the lock the other one needs; SQLite
+// then fails one of them at once without waiting, so that one tries again.
+int runSetup(sqlite3* db) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    const int rc = sqlite3_exec(db, kSetupSql, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return rc;
+    if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) return rc;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 uint32_t openConnection(const std::filesystem::path& root, std::unique_ptr<Connection>& out) {
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
@@ -160,11 +176,7 @@ uint32_t openConnection(const std::filesystem::path& root, std::unique_ptr<Conne
   if (rc != SQLITE_OK) return errorFromSqlite(rc);
   sqlite3_extended_result_codes(connection->db, 1);
   sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
-  rc = sqlite3_exec(connection->db, kSetupSql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_exec(connection->db, "ROLLBACK", nullptr, nullptr, nullptr);
-    return errorFromSqlite(rc);
-  }
+  if (rc = runSetup(connection->db); rc != SQLITE_OK) return errorFromSqlite(rc);
   for (size_t i = 0; i < kStatementCount; ++i) {
     rc = sqlite3_prepare_v3(connection->db, kStatementSql[i], -1, SQLITE_PREPARE_PERSISTENT,
                             &connection->statements[i], nullptr);
