@@ -530,7 +530,7 @@ uint32_t RegistryKey::queryValue(std::u16string_view name, uint32_t* type, void*
       *size = needed;
       return ERROR_MORE_DATA;
     }
-    std::memcpy(data, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
   }
   if (size != nullptr) *size = needed;
   return ERROR_SUCCESS;
