@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,26 +41,8 @@ struct KnownInterface {
   std::u16string linkName;
 };
 
-// Reads an interface's metadata file ("link=", "class=" lines).
-bool readMetadata(const std::filesystem::path& file, KnownInterface* known) {
-  std::ifstream in(file);
-  std::string line;
-  bool haveLink = false;
-  bool haveClass = false;
-  while (std::getline(in, line)) {
-    if (line.rfind("link=", 0) == 0) {
-      known->linkName = toWide(line.substr(5));
-      haveLink = true;
-    } else if (line.rfind("class=", 0) == 0) {
-      haveClass = parseGuid(std::string_view(line).substr(6), &known->interfaceClass);
-    }
-  }
-  return haveLink && haveClass;
-}
-
-bool isMetadataName(const std::string& name) {
-  const std::string suffix = wire::kInfoSuffix;
-  return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+bool parseMetadata(const std::string& fileName, KnownInterface* known) {
+  return wire::parseMetadataFileName(fileName, &known->linkName, &known->interfaceClass);
 }
 
 // Watches the devices directory of one system root on its own thread.
@@ -77,7 +58,7 @@ class WatchSession {
     session->stop_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!session->inotify_.valid() || !session->stop_.valid() ||
         ::inotify_add_watch(session->inotify_.get(), session->dir_.c_str(),
-                            IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM) < 0) {
+                            IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_MOVED_FROM) < 0) {
       setLastErrorFromErrno(errno);
       return nullptr;
     }
@@ -106,7 +87,7 @@ class WatchSession {
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
       const std::string name = entry.path().filename().string();
       KnownInterface known;
-      if (isMetadataName(name) && readMetadata(entry.path(), &known)) found[name] = known;
+      if (parseMetadata(name, &known)) found[name] = known;
     }
     return found;
   }
@@ -133,16 +114,10 @@ class WatchSession {
     }
     if (event.len == 0) return;
     const std::string name = event.name;
-    if (!isMetadataName(name)) return;
-    if ((event.mask & (IN_MOVED_TO | IN_CLOSE_WRITE)) != 0) {
-      KnownInterface known;
-      if (!readMetadata(dir_ / name, &known)) return;
-      auto it = known_.find(name);
-      if (it != known_.end() && it->second.linkName == known.linkName &&
-          it->second.interfaceClass == known.interfaceClass) {
-        return;  // the same interface, rewritten
-      }
-      known_[name] = known;
+    KnownInterface known;
+    if (!parseMetadata(name, &known)) return;
+    if ((event.mask & (IN_MOVED_TO | IN_CREATE)) != 0) {
+      if (!known_.emplace(name, known).second) return;  // already reported
       deliver_(DBT_DEVICEARRIVAL, known);
     } else if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0) {
       auto it = known_.find(name);

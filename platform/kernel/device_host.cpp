@@ -1,5 +1,6 @@
 #include "platform/kernel/device_host.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,12 +29,27 @@ struct Interface {
   Driver* owner = nullptr;
   std::shared_ptr<InterfaceEndpoint> endpoint;
   std::string fileName;
+  std::string metadataName;
   UniqueFd listenFd;
   UniqueFd lockFd;
   std::mutex mutex;
   bool withdrawn = false;
   std::vector<std::shared_ptr<Connection>> connections;
 };
+
+// Removes the metadata files of `name` left by an earlier owner.
+void removeStaleMetadata(int dir, const std::string& name) {
+  UniqueFd listing(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* stream = listing.valid() ? ::fdopendir(listing.release()) : nullptr;
+  if (stream == nullptr) return;
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(stream)) {
+    const std::string file = entry->d_name;
+    if (file.rfind(name + ".", 0) == 0 && file.find(wire::kInfoSuffix) != std::string::npos) stale.push_back(file);
+  }
+  ::closedir(stream);
+  for (const auto& file : stale) ::unlinkat(dir, file.c_str(), 0);
+}
 
 std::string metadataText(const DeviceInterfaceInfo& info) {
   return "link=" + toUtf8(info.linkName) + "\nclass=" + guidToString(info.interfaceClass) +
@@ -139,7 +155,7 @@ NtStatus DeviceHost::Impl::createInterface(Driver* owner, const DeviceInterfaceI
   if (!iface->lockFd.valid()) return STATUS_INSUFFICIENT_RESOURCES;
   if (::flock(iface->lockFd.get(), LOCK_EX | LOCK_NB) != 0) return STATUS_OBJECT_NAME_COLLISION;
   ::unlinkat(dir, name.c_str(), 0);
-  ::unlinkat(dir, (name + wire::kInfoSuffix).c_str(), 0);
+  removeStaleMetadata(dir, name);
 
   sockaddr_un address;
   if (!wire::socketAddressIn(dir, name, &address)) return STATUS_INVALID_PARAMETER;
@@ -153,10 +169,11 @@ NtStatus DeviceHost::Impl::createInterface(Driver* owner, const DeviceInterfaceI
 
   // The metadata appears last and whole (rename), so that a watcher that sees
   // it can open the interface at once.
-  const std::string temporary = name + wire::kInfoSuffix + ".tmp";
+  const std::string metadataName = wire::metadataFileName(info.linkName, info.interfaceClass);
+  const std::string temporary = name + ".tmp";
   UniqueFd info_fd(::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!info_fd.valid() || !writeAll(info_fd.get(), metadataText(info)) ||
-      ::renameat(dir, temporary.c_str(), dir, (name + wire::kInfoSuffix).c_str()) != 0) {
+      ::renameat(dir, temporary.c_str(), dir, metadataName.c_str()) != 0) {
     ::unlinkat(dir, temporary.c_str(), 0);
     ::unlinkat(dir, name.c_str(), 0);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -164,6 +181,7 @@ NtStatus DeviceHost::Impl::createInterface(Driver* owner, const DeviceInterfaceI
 
   iface->owner = owner;
   iface->fileName = name;
+  iface->metadataName = metadataName;
   iface->endpoint = std::make_shared<InterfaceEndpoint>(InterfaceEndpoint{info, std::move(callbacks)});
   interfaces.push_back(std::move(iface));
   wake();
@@ -203,7 +221,10 @@ void DeviceHost::Impl::withdraw(const std::shared_ptr<Interface>& iface) {
   }
   for (const auto& connection : connections) connection->shutdown();
   for (const auto& connection : connections) connection->join();
-  ::unlinkat(dir, (iface->fileName + wire::kInfoSuffix).c_str(), 0);
+  // No callback can run any more. They are code of the driver's module, so
+  // they go now, not whenever the last holder of the endpoint lets go of it.
+  iface->endpoint->callbacks = DeviceCallbacks{};
+  ::unlinkat(dir, iface->metadataName.c_str(), 0);
   iface->lockFd.reset();
 }
 

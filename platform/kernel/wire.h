@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/guid.h"
 #include "platform/unique_fd.h"
 
 namespace platform::wire {
@@ -81,6 +82,31 @@ inline std::string linkFileName(std::u16string_view link) {
     name.push_back(static_cast<char>(c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c));
   }
   return name;
+}
+
+// The metadata file of an interface: "<file name>.<link name>.<class>.info".
+// Everything a watcher reports is in the name itself, so that an interface
+// removed at once after its arrival is still reported with its class.
+inline std::string metadataFileName(std::u16string_view link, const Guid& interfaceClass) {
+  const std::string name = linkFileName(link);
+  if (name.empty()) return {};
+  return name + "." + std::string(link.begin(), link.end()) + "." + guidToString(interfaceClass) + kInfoSuffix;
+}
+
+// Reads a metadata file name back; false for any other name.
+inline bool parseMetadataFileName(std::string_view fileName, std::u16string* link, Guid* interfaceClass) {
+  const std::string_view suffix = kInfoSuffix;
+  if (fileName.size() <= suffix.size() || fileName.substr(fileName.size() - suffix.size()) != suffix) return false;
+  fileName.remove_suffix(suffix.size());
+  const size_t classDot = fileName.rfind('.');
+  if (classDot == std::string_view::npos || !parseGuid(fileName.substr(classDot + 1), interfaceClass)) return false;
+  fileName = fileName.substr(0, classDot);
+  const size_t linkDot = fileName.find('.');
+  if (linkDot == std::string_view::npos) return false;
+  const std::u16string parsed(fileName.begin() + static_cast<ptrdiff_t>(linkDot) + 1, fileName.end());
+  if (linkFileName(parsed) != fileName.substr(0, linkDot)) return false;
+  *link = parsed;
+  return true;
 }
 
 // A socket address that reaches `name` inside the directory open as `dirFd`,

@@ -10,9 +10,11 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/kernel/wire.h"
 #include "tests/support/test_system_root.h"
 
 using namespace platform;
+namespace wire = platform::wire;
 
 namespace {
 
@@ -42,11 +44,9 @@ class Counter : public DeviceNotificationRecipient {
 void publishInterface(const std::filesystem::path& root, const std::string& name, const Guid& interfaceClass) {
   const auto dir = root / "devices";
   std::filesystem::create_directories(dir);
-  {
-    std::ofstream out(dir / (name + ".info.tmp"));
-    out << "link=" << name << "\nclass=" << guidToString(interfaceClass) << "\ndescription=x\npid=1\n";
-  }
-  std::filesystem::rename(dir / (name + ".info.tmp"), dir / (name + ".info"));
+  std::ofstream(dir / (name + ".tmp")) << "description=x\n";
+  const std::u16string link(name.begin(), name.end());
+  std::filesystem::rename(dir / (name + ".tmp"), dir / wire::metadataFileName(link, interfaceClass));
 }
 
 }  // namespace
