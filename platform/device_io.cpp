@@ -58,8 +58,13 @@ class DeviceConnection;
 // (event set) while their callers wait on the event rather than on the socket.
 class IoThread {
  public:
+  // A child forked from this process does not inherit the thread: it starts
+  // its own (the parent's object is left alone).
   static IoThread& instance() {
-    static auto* thread = new IoThread;  // lives until exit
+    static std::mutex mutex;
+    static IoThread* thread = nullptr;
+    std::lock_guard lock(mutex);
+    if (thread == nullptr || thread->pid_ != ::getpid()) thread = new IoThread;  // lives until exit
     return *thread;
   }
   void watch(const std::shared_ptr<DeviceConnection>& connection);
@@ -74,6 +79,7 @@ class IoThread {
     [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
   }
 
+  const pid_t pid_ = ::getpid();
   UniqueFd wakeFd_;
   std::mutex mutex_;
   std::vector<std::shared_ptr<DeviceConnection>> watched_;
