@@ -1,0 +1,578 @@
+// orvanectl: a user's command line to the running USB audio system, for
+// headless machines and scripts. Reads what the control panel shows and sends
+// the requests the control panel sends to the device control service.
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device-access/orvane_client.h"
+#include "device-access/orvane_status.h"
+#include "platform/format.h"
+#include "platform/text.h"
+#include "tools/orvanectl/json_writer.h"
+
+namespace {
+
+using orvanectl::JsonWriter;
+
+constexpr const char* kUsage = R"(Usage: orvanectl [--json] [--link NAME] [--timeout MS] COMMAND [ARGUMENTS]
+
+Reads the state of the USB audio system and sends the requests of the control panel.
+
+Commands:
+  info                        driver version, build type and interface version
+  devices                     connected devices (position, USB ids, serial, name, streaming)
+  status                      streaming state and mode, current sampling rate, usage counts
+  rates                       current and supported sampling rates
+  buffers                     buffer size classes and lengths
+  channels [in|out]           ASIO channels with their device and name (both lists by default)
+  counters                    status counters
+  set-rate HZ                 ask the service to set the sampling rate
+  set-buffers STREAMING ASIO  ask the service to set the buffer size classes, by name or number
+                              (streaming: Minimum ExtraSmall Small Large ExtraLarge Safe;
+                               ASIO: Minimum Small Large Maximum)
+  select-device POSITION|all  ask the service to stream from the device at POSITION (see
+                              'devices') or from all devices
+  dsd on|off                  ask the service to switch the DSD mode of all devices
+
+Options:
+  --json        machine-readable output (JSON on standard output)
+  --link NAME   device link to open (default {BC1AFE28-22BD-4dfc-821B-51306F8D0D1D})
+  --timeout MS  how long the service requests wait for the answer (default 30000)
+  -h, --help    this text
+
+The system is the one under $WN_SYSTEM_ROOT. Exit codes: 0 success, 1 a failed
+operation (its name and status are printed), 2 a usage error.
+)";
+
+constexpr char16_t kDefaultLink[] = u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}";
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kStreamingBufferClasses[] = {"Minimum", "ExtraSmall", "Small", "Large", "ExtraLarge", "Safe"};
+const char* const kAsioBufferClasses[] = {"Minimum", "Small", "Large", "Maximum"};
+const char* const kCounterNames[] = {"Streaming Error Count", "FIFO Error Count", "ASIO Error Count",
+                                     "WDM Audio Error Count", "WDM MIDI Error Count"};
+
+struct Options {
+  bool json = false;
+  std::u16string link = kDefaultLink;
+  uint32_t timeoutMs = ORVANE_SERVICE_TIMEOUT_MS;
+  std::string command;
+  std::vector<std::string> arguments;
+};
+
+// A failed operation: what was attempted and the status it returned.
+struct Failure {
+  std::string operation;
+  uint32_t status;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+// --- Text helpers ---------------------------------------------------------------
+
+std::string utf8(const char16_t* text, size_t capacity) {
+  return platform::toUtf8(std::u16string_view(text, platform::wideLength(text, capacity)));
+}
+
+template <size_t N>
+std::string utf8(const char16_t (&text)[N]) {
+  return utf8(text, N);
+}
+
+std::string rateText(uint32_t hz) { return platform::formatText("%u.%03u kHz", hz / 1000, hz % 1000); }
+
+std::string millisecondsText(uint32_t microseconds) {
+  return platform::formatText("%u.%1u millisecs", microseconds / 1000, (microseconds % 1000) / 100);
+}
+
+std::string hex16(uint16_t value) { return platform::formatText("0x%04X", value); }
+
+std::string deviceIdText(const ORVANE_DEVICE_ID& id) {
+  return platform::formatText("%08X:%08X", id.first, id.second);
+}
+
+const char* stateName(uint32_t state) {
+  static const char* const names[] = {"Undefined", "Down", "Ready", "Prepared", "Running", "Error", "Unsupported"};
+  return state < std::size(names) ? names[state] : "unknown";
+}
+
+const char* modeName(uint32_t mode) {
+  if (mode == ORVANE_STREAMING_MODE_SINGLE_DEVICE) return "single";
+  if (mode == ORVANE_STREAMING_MODE_ALL_DEVICES) return "all";
+  return "unknown";
+}
+
+template <size_t N>
+const char* className(const char* const (&names)[N], uint32_t value) {
+  return value < N ? names[value] : "unknown";
+}
+
+template <size_t N>
+std::optional<uint32_t> parseClass(const char* const (&names)[N], const std::string& text) {
+  for (size_t i = 0; i < N; ++i) {
+    if (strcasecmp(names[i], text.c_str()) == 0) return static_cast<uint32_t>(i);
+  }
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(text.c_str(), &end, 10);
+  if (!text.empty() && *end == '\0' && number < N) return static_cast<uint32_t>(number);
+  return std::nullopt;
+}
+
+std::optional<uint32_t> parseNumber(const std::string& text) {
+  if (text.empty() || text[0] == '-') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+  if (*end != '\0' || errno != 0 || number > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(number);
+}
+
+void check(uint32_t status, const char* operation) {
+  if (status != 0) throw Failure{operation, status};
+}
+
+// --- Connection -----------------------------------------------------------------
+
+// Reads go through a plain driver connection, as the spy tool's do; the
+// service requests through a connection registered as the control panel's.
+class Connection {
+ public:
+  explicit Connection(const Options& options) : options_(options) {}
+
+  OrvaneClient& reader() {
+    if (!client_.isOpen()) check(client_.openDriver(options_.link.c_str(), false, false), "Opening the driver");
+    return client_;
+  }
+
+  OrvaneClient& panel() {
+    check(client_.openConnection(options_.link.c_str(), ORVANE_CLIENT_TYPE_PANEL, true),
+          "Registering with the driver");
+    return client_;
+  }
+
+ private:
+  const Options& options_;
+  OrvaneClient client_;
+};
+
+std::vector<ORVANE_DEVICE_INFO> listDevices(OrvaneClient& client) {
+  ORVANE_DEVICE_LIST list;
+  check(client.ioctlGetDeviceList(list), "Reading the device list");
+  return {list.devices, list.devices + list.count};
+}
+
+void output(const std::string& text) { std::fputs(text.c_str(), stdout); }
+
+void printJson(const JsonWriter& json) { std::printf("%s\n", json.text().c_str()); }
+
+// --- Read commands --------------------------------------------------------------
+
+void commandInfo(Connection& connection, const Options& options) {
+  ORVANE_DRIVER_INFO info;
+  check(connection.reader().ioctlGetDriverInfo(info), "Reading the driver information");
+  const bool debug = (info.flags & ORVANE_DRIVER_FLAG_DEBUG_BUILD) != 0;
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("driverVersion", platform::formatText("%u.%u.%u", info.driverVersionMajor, info.driverVersionMinor,
+                                                      info.driverVersionBuild));
+    json.member("buildType", debug ? "debug" : "release");
+    json.member("interfaceVersion",
+                platform::formatText("%u.%u", info.interfaceVersionMajor, info.interfaceVersionMinor));
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  output(platform::formatText("Driver version:    %u.%u.%u\nBuild type:        %s\nInterface version: %u.%u\n",
+                              info.driverVersionMajor, info.driverVersionMinor, info.driverVersionBuild,
+                              debug ? "debug" : "release", info.interfaceVersionMajor, info.interfaceVersionMinor));
+}
+
+void commandDevices(Connection& connection, const Options& options) {
+  const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(connection.reader());
+  if (options.json) {
+    JsonWriter json;
+    json.beginArray();
+    for (size_t i = 0; i < devices.size(); ++i) {
+      const ORVANE_DEVICE_INFO& device = devices[i];
+      json.beginObject();
+      json.member("position", static_cast<uint32_t>(i));
+      json.member("id", deviceIdText(device.deviceId));
+      json.member("vendorId", hex16(device.vendorId));
+      json.member("productId", hex16(device.productId));
+      json.member("serial", utf8(device.serialNumber));
+      json.member("name", utf8(device.deviceName));
+      json.member("highSpeed", (device.highSpeedPort & ORVANE_DEVICE_HIGH_SPEED_PORT) != 0);
+      json.member("echoPlugin", (device.echoPlugin & ORVANE_DEVICE_ECHO_PLUGIN) != 0);
+      json.member("streaming", (device.streamingSelected & ORVANE_DEVICE_STREAMING_SELECTED) != 0);
+      json.endObject();
+    }
+    json.endArray();
+    printJson(json);
+    return;
+  }
+  if (devices.empty()) {
+    output("There is no Quintor device connected.\n");
+    return;
+  }
+  output(platform::formatText("%-4s%-18s%-21s%-17s%-10s%s\n", "#", "Vendor / Product", "Serial", "Id", "Streaming",
+                              "Name"));
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const ORVANE_DEVICE_INFO& device = devices[i];
+    const bool highSpeed = (device.highSpeedPort & ORVANE_DEVICE_HIGH_SPEED_PORT) != 0;
+    const bool streaming = (device.streamingSelected & ORVANE_DEVICE_STREAMING_SELECTED) != 0;
+    output(platform::formatText("%-4u%-18s%-21s%-17s%-10s%s%s\n", static_cast<uint32_t>(i),
+                                (hex16(device.vendorId) + " / " + hex16(device.productId)).c_str(),
+                                utf8(device.serialNumber).c_str(), deviceIdText(device.deviceId).c_str(),
+                                streaming ? "X" : "", utf8(device.deviceName).c_str(),
+                                highSpeed ? "" : " (USB 1.1 port, cannot stream)"));
+  }
+}
+
+void commandStatus(Connection& connection, const Options& options) {
+  ORVANE_STREAMING_STATUS status;
+  check(connection.reader().ioctlGetStreamingStatus(status), "Reading the streaming status");
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("state", stateName(status.state));
+    json.member("stateValue", status.state);
+    json.member("mode", modeName(status.mode));
+    json.member("sampleRate", status.sampleRate);
+    json.key("usageCounts");
+    json.beginArray();
+    json.value(status.firstUsageCount);
+    json.value(status.secondUsageCount);
+    json.endArray();
+    json.member("inUse", status.firstUsageCount != 0 || status.secondUsageCount != 0);
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  const std::string state = status.state == ORVANE_STREAMING_STATE_UNSUPPORTED
+                                ? std::string("Streaming not supported on USB 1.1 port.")
+                                : std::string("Streaming state: ") + stateName(status.state);
+  output(platform::formatText("%s\nStreaming mode: %s\nCurrent sampling rate: %s\nUsage counts: %u, %u\n",
+                              state.c_str(),
+                              status.mode == ORVANE_STREAMING_MODE_ALL_DEVICES ? "all devices" : "one device",
+                              rateText(status.sampleRate).c_str(), status.firstUsageCount,
+                              status.secondUsageCount));
+}
+
+void commandRates(Connection& connection, const Options& options) {
+  ORVANE_SAMPLE_RATES rates;
+  check(connection.reader().ioctlGetSampleRates(rates), "Reading the sample rates");
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("current", rates.currentRate);
+    json.key("supported");
+    json.beginArray();
+    for (uint32_t i = 0; i < rates.rateCount; ++i) json.value(rates.rates[i]);
+    json.endArray();
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  output("Current sampling rate: " + rateText(rates.currentRate) + "\nSupported sampling rates:\n");
+  for (uint32_t i = 0; i < rates.rateCount; ++i) {
+    const uint32_t rate = rates.rates[i];
+    const bool dsd = rate == ORVANE_SAMPLE_RATE_DSD64 || rate == ORVANE_SAMPLE_RATE_DSD128;
+    output(platform::formatText("  %c %s%s\n", rate == rates.currentRate ? '*' : ' ', rateText(rate).c_str(),
+                                dsd ? " (DSD, set by an ASIO host only)" : ""));
+  }
+}
+
+void commandBuffers(Connection& connection, const Options& options) {
+  ORVANE_BUFFER_SIZES sizes;
+  check(connection.reader().ioctlGetBufferSizes(sizes), "Get the buffer sizes");
+  const char* streaming = className(kStreamingBufferClasses, sizes.streamingBufferSizeClass);
+  const char* asio = className(kAsioBufferClasses, sizes.asioBufferSizeClass);
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("streamingClass", streaming);
+    json.member("streamingClassValue", sizes.streamingBufferSizeClass);
+    json.member("streamingMicroseconds", sizes.streamingBufferMicroseconds);
+    json.member("asioClass", asio);
+    json.member("asioClassValue", sizes.asioBufferSizeClass);
+    json.member("asioMicroseconds", sizes.asioBufferMicroseconds);
+    json.member("asioSamples", sizes.asioBufferSamples);
+    json.member("thirdSetting", sizes.thirdSetting);
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  output(platform::formatText("Streaming buffer: %s, %s\nASIO buffer:      %s, %s, %u samples\n", streaming,
+                              millisecondsText(sizes.streamingBufferMicroseconds).c_str(), asio,
+                              millisecondsText(sizes.asioBufferMicroseconds).c_str(), sizes.asioBufferSamples));
+}
+
+struct ChannelRow {
+  uint64_t id;
+  std::string device;
+  std::string name;
+  bool dsd;
+};
+
+std::vector<ChannelRow> readChannels(OrvaneClient& client, bool inputs,
+                                     const std::vector<ORVANE_DEVICE_INFO>& devices) {
+  ORVANE_CHANNEL_LIST list;
+  check(inputs ? client.ioctlGetInputChannels(list) : client.ioctlGetOutputChannels(list),
+        inputs ? "Reading the input channels" : "Reading the output channels");
+  std::vector<ChannelRow> rows;
+  const uint32_t count = list.count;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t id = list.channelIds[i];
+    ORVANE_CHANNEL_INFO info;
+    if (client.ioctlGetChannelInfo(id, info) != 0) continue;  // left out, as the control panel does
+    const ORVANE_DEVICE_ID owner = info.deviceId;
+    std::string device;
+    for (const ORVANE_DEVICE_INFO& candidate : devices) {
+      if (candidate.deviceId == owner) device = utf8(candidate.deviceName);
+    }
+    rows.push_back({id, device, utf8(info.name), info.sampleFormat == ORVANE_SAMPLE_FORMAT_DSD});
+  }
+  return rows;
+}
+
+void commandChannels(Connection& connection, const Options& options) {
+  bool wantInputs = true;
+  bool wantOutputs = true;
+  if (!options.arguments.empty()) {
+    const std::string& which = options.arguments[0];
+    if (which == "in") {
+      wantOutputs = false;
+    } else if (which == "out") {
+      wantInputs = false;
+    } else {
+      throw UsageError{"channels takes 'in' or 'out'"};
+    }
+  }
+  OrvaneClient& client = connection.reader();
+  const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
+  std::vector<ChannelRow> inputs;
+  std::vector<ChannelRow> outputs;
+  if (wantInputs) inputs = readChannels(client, true, devices);
+  if (wantOutputs) outputs = readChannels(client, false, devices);
+
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    auto list = [&](const char* name, bool wanted, const std::vector<ChannelRow>& rows) {
+      if (!wanted) return;
+      json.key(name);
+      json.beginArray();
+      for (const ChannelRow& row : rows) {
+        json.beginObject();
+        json.member("id", platform::formatText("%016llX", static_cast<unsigned long long>(row.id)));
+        json.member("device", row.device);
+        json.member("name", row.name);
+        json.member("dsd", row.dsd);
+        json.endObject();
+      }
+      json.endArray();
+    };
+    list("inputs", wantInputs, inputs);
+    list("outputs", wantOutputs, outputs);
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  auto table = [](const char* title, const std::vector<ChannelRow>& rows) {
+    output(platform::formatText("%s (%u):\n", title, static_cast<uint32_t>(rows.size())));
+    for (const ChannelRow& row : rows) {
+      output(platform::formatText("  %-42s%s\n", row.device.c_str(), row.name.c_str()));
+    }
+  };
+  if (wantInputs) table("ASIO IN Channels", inputs);
+  if (wantOutputs) table("ASIO OUT Channels", outputs);
+}
+
+void commandCounters(Connection& connection, const Options& options) {
+  ORVANE_STATUS_COUNTERS counters;
+  check(connection.reader().ioctlGetStatusCounters(counters), "Reading the status counters");
+  const uint32_t values[] = {counters.streamingErrors, counters.fifoErrors, counters.asioErrors,
+                             counters.wdmAudioErrors, counters.wdmMidiErrors};
+  if (options.json) {
+    const char* const keys[] = {"streamingErrors", "fifoErrors", "asioErrors", "wdmAudioErrors", "wdmMidiErrors"};
+    JsonWriter json;
+    json.beginObject();
+    for (size_t i = 0; i < std::size(values); ++i) json.member(keys[i], values[i]);
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  for (size_t i = 0; i < std::size(values); ++i) {
+    output(platform::formatText("%-24s%u\n", kCounterNames[i], values[i]));
+  }
+}
+
+// --- Service requests -------------------------------------------------------------
+
+void reportDone(const Options& options, const std::string& what) {
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("result", "ORVANE_STATUS_SUCCESS");
+    json.endObject();
+    printJson(json);
+  } else {
+    output(what + "\n");
+  }
+}
+
+void commandSetRate(Connection& connection, const Options& options) {
+  if (options.arguments.size() != 1) throw UsageError{"set-rate takes the rate in Hz"};
+  const std::optional<uint32_t> rate = parseNumber(options.arguments[0]);
+  if (!rate || *rate == 0) throw UsageError{"not a sample rate: " + options.arguments[0]};
+  check(connection.panel().setSampleRate(*rate, options.timeoutMs), "Changing the sample rate");
+  reportDone(options, "Sampling rate set to " + rateText(*rate) + ".");
+}
+
+void commandSetBuffers(Connection& connection, const Options& options) {
+  if (options.arguments.size() != 2) throw UsageError{"set-buffers takes the streaming and the ASIO class"};
+  const std::optional<uint32_t> streaming = parseClass(kStreamingBufferClasses, options.arguments[0]);
+  if (!streaming) throw UsageError{"not a streaming buffer size class: " + options.arguments[0]};
+  const std::optional<uint32_t> asio = parseClass(kAsioBufferClasses, options.arguments[1]);
+  if (!asio) throw UsageError{"not an ASIO buffer size class: " + options.arguments[1]};
+
+  OrvaneClient& client = connection.panel();
+  ORVANE_BUFFER_SIZES current;
+  check(client.ioctlGetBufferSizes(current), "Get the buffer sizes");
+  const ORVANE_BUFFER_SETTINGS settings{*streaming, *asio, current.thirdSetting};
+  check(client.setBufferSizes(settings), "Changing the buffer sizes");
+  reportDone(options, platform::formatText("Buffer sizes set to %s (streaming) and %s (ASIO).",
+                                           kStreamingBufferClasses[*streaming], kAsioBufferClasses[*asio]));
+}
+
+void commandSelectDevice(Connection& connection, const Options& options) {
+  if (options.arguments.size() != 1) throw UsageError{"select-device takes a device position or 'all'"};
+  OrvaneClient& client = connection.panel();
+  if (options.arguments[0] == "all") {
+    check(client.selectStreamingDevice(0, 0, ORVANE_STREAMING_MODE_ALL_DEVICES), "Selecting the streaming device");
+    reportDone(options, "All devices stream.");
+    return;
+  }
+  const std::optional<uint32_t> position = parseNumber(options.arguments[0]);
+  if (!position) throw UsageError{"not a device position: " + options.arguments[0]};
+  const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
+  if (*position >= devices.size()) throw Failure{"Selecting the streaming device", ORVANE_STATUS_NO_DEVICE};
+  const ORVANE_DEVICE_ID id = devices[*position].deviceId;
+  check(client.selectStreamingDevice(id.first, id.second, ORVANE_STREAMING_MODE_SINGLE_DEVICE),
+        "Selecting the streaming device");
+  reportDone(options, "Device " + std::to_string(*position) + " (" + utf8(devices[*position].deviceName) +
+                          ") is selected for streaming.");
+}
+
+void commandDsd(Connection& connection, const Options& options) {
+  if (options.arguments.size() != 1 || (options.arguments[0] != "on" && options.arguments[0] != "off")) {
+    throw UsageError{"dsd takes 'on' or 'off'"};
+  }
+  const bool on = options.arguments[0] == "on";
+  check(connection.panel().setDsdMode(on), "Switching the DSD mode");
+  reportDone(options, on ? "DSD mode on." : "DSD mode off.");
+}
+
+// --- Command line -------------------------------------------------------------------
+
+using Command = void (*)(Connection&, const Options&);
+
+const std::map<std::string_view, Command> kCommands = {
+    {"info", commandInfo},         {"devices", commandDevices},       {"status", commandStatus},
+    {"rates", commandRates},       {"buffers", commandBuffers},       {"channels", commandChannels},
+    {"counters", commandCounters}, {"set-rate", commandSetRate},      {"set-buffers", commandSetBuffers},
+    {"select-device", commandSelectDevice}, {"dsd", commandDsd},
+};
+
+// Parses the command line; nullopt after printing the usage text (-h).
+std::optional<Options> parseOptions(int argc, char** argv) {
+  Options options;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "-?") {
+      std::fputs(kUsage, stdout);
+      return std::nullopt;
+    }
+    if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--link" || arg == "--timeout") {
+      if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
+      const std::string value = argv[++i];
+      if (arg == "--link") {
+        options.link = platform::toWide(value);
+      } else {
+        const std::optional<uint32_t> timeout = parseNumber(value);
+        if (!timeout) throw UsageError{"not a time-out in milliseconds: " + value};
+        options.timeoutMs = *timeout;
+      }
+    } else if (arg.starts_with("-")) {
+      throw UsageError{"unknown option " + std::string(arg)};
+    } else {
+      break;
+    }
+  }
+  if (i >= argc) throw UsageError{"no command given"};
+  options.command = argv[i++];
+  for (; i < argc; ++i) options.arguments.emplace_back(argv[i]);
+  return options;
+}
+
+void reportFailure(const Failure& failure, bool json) {
+  const char* name = orvaneStatusName(failure.status);
+  if (failure.status < 0xE0000000u) {
+    std::fprintf(stderr, "orvanectl: %s failed: %s (system error %u)\n", failure.operation.c_str(), name,
+                 failure.status);
+  } else {
+    std::fprintf(stderr, "orvanectl: %s failed: %s (0x%08X)\n", failure.operation.c_str(), name, failure.status);
+  }
+  if (json) {
+    JsonWriter writer;
+    writer.beginObject();
+    writer.key("error");
+    writer.beginObject();
+    writer.member("operation", failure.operation);
+    writer.member("status", failure.status);
+    writer.member("name", name);
+    writer.endObject();
+    writer.endObject();
+    printJson(writer);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool json = false;
+  try {
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) return 0;
+    json = options->json;
+    const auto command = kCommands.find(options->command);
+    if (command == kCommands.end()) throw UsageError{"unknown command " + options->command};
+    Connection connection(*options);
+    command->second(connection, *options);
+    return 0;
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "orvanectl: %s\nRun 'orvanectl -h' for the usage.\n", error.message.c_str());
+    return kExitUsage;
+  } catch (const Failure& failure) {
+    reportFailure(failure, json);
+    return kExitFailure;
+  }
+}
