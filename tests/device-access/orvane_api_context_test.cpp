@@ -1,0 +1,132 @@
+// OrvaneApiContext without a kernel driver: closed objects, missing links,
+// the device path. The cases that need the simulated kernel driver are in
+// orvane_connection_test.cpp.
+
+#include "device-access/orvane_api_context.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "device-access/orvane_driver.h"
+#include "device-access/orvane_status.h"
+#include "platform/errors.h"
+#include "platform/kernel/device_host.h"
+#include "tests/support/test_system_root.h"
+
+namespace {
+
+constexpr uint32_t kUntouched = 0xC0FFEE;
+
+struct ClosedCase {
+  const char* name;
+  std::function<uint32_t(OrvaneApiContext&)> call;
+};
+
+const ClosedCase kClosedCases[] = {
+    {"ioControl", [](OrvaneApiContext& c) { return c.ioControl(ORVANE_IOCTL_GET_DRIVER_INFO, nullptr, 0, nullptr, 0); }},
+    {"driver info", [](OrvaneApiContext& c) { ORVANE_DRIVER_INFO r; return c.ioctlGetDriverInfo(r); }},
+    {"send message",
+     [](OrvaneApiContext& c) {
+       ORVANE_MESSAGE m{};
+       m.headerSize = 32;
+       return c.ioctlSendMessage(m);
+     }},
+    {"read notification", [](OrvaneApiContext& c) { ORVANE_MESSAGE m; return c.ioctlReadNotification(m); }},
+    {"device list", [](OrvaneApiContext& c) { ORVANE_DEVICE_LIST r; return c.ioctlGetDeviceList(r); }},
+    {"attach", [](OrvaneApiContext& c) { return c.ioctlAttachDevice({1, 2}); }},
+    {"mixer pins",
+     [](OrvaneApiContext& c) {
+       ORVANE_MIXER_PIN pins[4];
+       uint32_t count = kUntouched;
+       const uint32_t status = c.ioctlGetMixerPins(0, pins, 4, count);
+       EXPECT_EQ(count, 0u);
+       return status;
+     }},
+    {"mixer strip", [](OrvaneApiContext& c) { ORVANE_SOUND_DEVICE_VOLUME v; return c.ioctlGetMixerStrip(2, 0, v); }},
+    {"asio start", [](OrvaneApiContext& c) { return c.ioctlAsioStart(); }},
+};
+
+TEST(OrvaneApiContextClosed, EveryRequestFailsWithNotOpenedWithoutASystemCall) {
+  OrvaneApiContext context;
+  for (const ClosedCase& closedCase : kClosedCases) {
+    SCOPED_TRACE(closedCase.name);
+    platform::setLastError(kUntouched);
+    EXPECT_EQ(closedCase.call(context), ORVANE_STATUS_NOT_OPENED);
+    EXPECT_EQ(platform::lastError(), kUntouched) << "a system call ran";
+  }
+}
+
+TEST(OrvaneApiContextClosed, ReturnedCountIsNotWritten) {
+  OrvaneApiContext context;
+  uint32_t returned = kUntouched;
+  EXPECT_EQ(context.ioControl(ORVANE_IOCTL_GET_DRIVER_INFO, nullptr, 0, nullptr, 0, &returned),
+            ORVANE_STATUS_NOT_OPENED);
+  EXPECT_EQ(returned, kUntouched);
+}
+
+TEST(OrvaneApiContextClosed, CloseOnAClosedObjectIsHarmless) {
+  OrvaneApiContext context;
+  context.close();
+  context.close();
+  EXPECT_FALSE(context.isOpen());
+}
+
+TEST(OrvaneDevicePath, PrefixesTheName) {
+  char16_t path[ORVANE_DEVICE_PATH_CHARS];
+  EXPECT_EQ(orvaneDevicePath(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}", path), 42u);
+  EXPECT_EQ(std::u16string(path), u"\\\\.\\{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}");
+}
+
+TEST(OrvaneDevicePath, TruncatesAt299Characters) {
+  struct Case {
+    size_t nameLength;
+    size_t pathLength;
+  };
+  for (const Case c : {Case{295, 299}, Case{296, 299}, Case{400, 299}, Case{294, 298}}) {
+    SCOPED_TRACE(c.nameLength);
+    std::u16string name;
+    for (size_t i = 0; i < c.nameLength; ++i) name += static_cast<char16_t>(u'a' + i % 26);
+    char16_t path[ORVANE_DEVICE_PATH_CHARS];
+    EXPECT_EQ(orvaneDevicePath(name.c_str(), path), c.pathLength);
+    EXPECT_EQ(std::u16string(path), u"\\\\.\\" + name.substr(0, c.pathLength - 4));
+  }
+}
+
+class OrvaneApiContextNoDriver : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(host.start(), 0u); }
+
+  testing_support::TestSystemRoot root;
+  platform::kernel::DeviceHost host;
+};
+
+TEST_F(OrvaneApiContextNoDriver, OpenOfAMissingLinkReturnsTheSystemErrorAndStaysClosed) {
+  OrvaneApiContext context;
+  EXPECT_EQ(context.open(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}"), platform::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(context.isOpen());
+  ORVANE_DRIVER_INFO info;
+  EXPECT_EQ(context.ioctlGetDriverInfo(info), ORVANE_STATUS_NOT_OPENED);
+}
+
+TEST_F(OrvaneApiContextNoDriver, OpenOfAnOverlongNameFailsCleanly) {
+  const std::u16string name(400, u'x');
+  OrvaneApiContext context;
+  EXPECT_EQ(context.open(name.c_str()), platform::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(context.isOpen());
+}
+
+TEST_F(OrvaneApiContextNoDriver, DriverConnectionOfAMissingLinkStaysClosed) {
+  OrvaneDriver driver;
+  EXPECT_EQ(driver.openDriver(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}", true, true), platform::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(driver.isOpen());
+  bool changed = true;
+  EXPECT_EQ(driver.updateDeviceList(changed), ORVANE_STATUS_NOT_OPENED);
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(driver.deviceCount(), 0u);
+  EXPECT_EQ(driver.deviceAt(0), nullptr);
+  driver.closeDriver();
+}
+
+}  // namespace
