@@ -448,20 +448,6 @@ uint32_t deleteKeyAt(int64_t start, std::u16string_view path, bool withSubkeys) 
   return transaction.commit();
 }
 
-void appendLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t readLe(const std::vector<uint8_t>& data) {
-  uint64_t value = 0;
-  for (size_t i = data.size(); i > 0; --i) value = (value << 8) | data[i - 1];
-  return value;
-}
-
-void appendWide(std::vector<uint8_t>& out, std::u16string_view text) {
-  for (const char16_t unit : text) appendLe(out, unit, 2);
-  appendLe(out, 0, 2);
-}
 
 std::u16string wideFromBytes(const uint8_t* data, size_t size) {
   std::u16string text(size / 2, u'\0');
@@ -594,7 +580,7 @@ uint32_t RegistryKey::getDword(std::u16string_view name, uint32_t& value) const 
   std::vector<uint8_t> data;
   if (const uint32_t result = readValue(*this, name, type, data); result != ERROR_SUCCESS) return result;
   if (type != REG_DWORD || data.size() != 4) return ERROR_INVALID_DATA;
-  value = static_cast<uint32_t>(readLe(data));
+  value = static_cast<uint32_t>(readLittleEndian(data));
   return ERROR_SUCCESS;
 }
 
@@ -603,7 +589,7 @@ uint32_t RegistryKey::getQword(std::u16string_view name, uint64_t& value) const 
   std::vector<uint8_t> data;
   if (const uint32_t result = readValue(*this, name, type, data); result != ERROR_SUCCESS) return result;
   if (type != REG_QWORD || data.size() != 8) return ERROR_INVALID_DATA;
-  value = readLe(data);
+  value = readLittleEndian(data);
   return ERROR_SUCCESS;
 }
 
@@ -640,30 +626,27 @@ uint32_t RegistryKey::getMultiString(std::u16string_view name, std::vector<std::
 
 uint32_t RegistryKey::setDword(std::u16string_view name, uint32_t value) const {
   std::vector<uint8_t> data;
-  appendLe(data, value, 4);
+  appendLittleEndian(data, value, 4);
   return setValue(name, REG_DWORD, data.data(), 4);
 }
 
 uint32_t RegistryKey::setQword(std::u16string_view name, uint64_t value) const {
   std::vector<uint8_t> data;
-  appendLe(data, value, 8);
+  appendLittleEndian(data, value, 8);
   return setValue(name, REG_QWORD, data.data(), 8);
 }
 
 uint32_t RegistryKey::setString(std::u16string_view name, std::u16string_view value, uint32_t type) const {
   if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_PARAMETER;
-  std::vector<uint8_t> data;
-  appendWide(data, value);
+  const std::vector<uint8_t> data = encodeRegistryString(value);
   return setValue(name, type, data.data(), static_cast<uint32_t>(data.size()));
 }
 
 uint32_t RegistryKey::setMultiString(std::u16string_view name, const std::vector<std::u16string>& value) const {
-  std::vector<uint8_t> data;
   for (const std::u16string& item : value) {
     if (item.empty() || item.find(u'\0') != std::u16string::npos) return ERROR_INVALID_PARAMETER;
-    appendWide(data, item);
   }
-  appendLe(data, 0, 2);
+  const std::vector<uint8_t> data = encodeRegistryMultiString(value);
   return setValue(name, REG_MULTI_SZ, data.data(), static_cast<uint32_t>(data.size()));
 }
 
@@ -778,6 +761,33 @@ std::u16string_view registryHiveName(RegistryHive hive) {
       return u"HKEY_CLASSES_ROOT";
   }
   return u"";
+}
+
+void appendLittleEndian(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint64_t readLittleEndian(const std::vector<uint8_t>& data) {
+  uint64_t value = 0;
+  for (size_t i = data.size(); i > 0; --i) value = (value << 8) | data[i - 1];
+  return value;
+}
+
+std::vector<uint8_t> encodeRegistryString(std::u16string_view text) {
+  std::vector<uint8_t> data;
+  for (const char16_t unit : text) appendLittleEndian(data, unit, 2);
+  appendLittleEndian(data, 0, 2);
+  return data;
+}
+
+std::vector<uint8_t> encodeRegistryMultiString(const std::vector<std::u16string>& items) {
+  std::vector<uint8_t> data;
+  for (const std::u16string& item : items) {
+    const std::vector<uint8_t> encoded = encodeRegistryString(item);
+    data.insert(data.end(), encoded.begin(), encoded.end());
+  }
+  appendLittleEndian(data, 0, 2);
+  return data;
 }
 
 }  // namespace platform

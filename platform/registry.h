@@ -128,4 +128,11 @@ void closeRegistry();
 // The hive's full name ("HKEY_LOCAL_MACHINE", ...).
 std::u16string_view registryHiveName(RegistryHive hive);
 
+// Byte forms of registry data: little-endian integers of 1 to 8 bytes, and
+// UTF-16LE strings with their terminator (a multi-string ends with one more).
+void appendLittleEndian(std::vector<uint8_t>& out, uint64_t value, int bytes);
+uint64_t readLittleEndian(const std::vector<uint8_t>& data);
+std::vector<uint8_t> encodeRegistryString(std::u16string_view text);
+std::vector<uint8_t> encodeRegistryMultiString(const std::vector<std::u16string>& items);
+
 }  // namespace platform

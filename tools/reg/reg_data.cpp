@@ -70,16 +70,6 @@ bool parseHexDigits(std::string_view text, std::vector<uint8_t>& data, std::stri
   return true;
 }
 
-void appendLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t readLe(const std::vector<uint8_t>& data) {
-  uint64_t value = 0;
-  for (size_t i = data.size(); i > 0; --i) value = (value << 8) | data[i - 1];
-  return value;
-}
-
 }  // namespace
 
 bool parseKeyPath(std::string_view text, KeyPath& out, std::string& error) {
@@ -154,7 +144,7 @@ bool parseCommandData(uint32_t type, std::string_view text, std::vector<uint8_t>
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ:
-      data = encodeString(toWide(text));
+      data = platform::encodeRegistryString(toWide(text));
       return true;
     case REG_MULTI_SZ: {
       std::vector<std::u16string> items;
@@ -169,7 +159,7 @@ bool parseCommandData(uint32_t type, std::string_view text, std::vector<uint8_t>
         items.push_back(toWide(text.substr(start, end - start)));
         start = end + 2;  // a trailing \0 ends the list
       }
-      data = encodeMultiString(items);
+      data = platform::encodeRegistryMultiString(items);
       return true;
     }
     case REG_NONE:
@@ -186,7 +176,7 @@ bool parseCommandData(uint32_t type, std::string_view text, std::vector<uint8_t>
         return false;
       }
       data.clear();
-      appendLe(data, value, dword ? 4 : 8);
+      platform::appendLittleEndian(data, value, dword ? 4 : 8);
       return true;
     }
     default:
@@ -223,7 +213,7 @@ std::string formatQueryData(uint32_t type, const std::vector<uint8_t>& data) {
     case REG_DWORD:
     case REG_QWORD:
       if (data.size() == (type == REG_DWORD ? 4u : 8u)) {
-        std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(readLe(data)));
+        std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(platform::readLittleEndian(data)));
         return number;
       }
       return hexBytes(data, "");
@@ -232,22 +222,6 @@ std::string formatQueryData(uint32_t type, const std::vector<uint8_t>& data) {
   }
 }
 
-std::vector<uint8_t> encodeString(std::u16string_view text) {
-  std::vector<uint8_t> data;
-  for (const char16_t unit : text) appendLe(data, unit, 2);
-  appendLe(data, 0, 2);
-  return data;
-}
-
-std::vector<uint8_t> encodeMultiString(const std::vector<std::u16string>& items) {
-  std::vector<uint8_t> data;
-  for (const std::u16string& item : items) {
-    const std::vector<uint8_t> encoded = encodeString(item);
-    data.insert(data.end(), encoded.begin(), encoded.end());
-  }
-  appendLe(data, 0, 2);
-  return data;
-}
 
 namespace {
 std::u16string wideFromBytes(const std::vector<uint8_t>& data) {

@@ -35,8 +35,6 @@ bool parseCommandData(uint32_t type, std::string_view text, std::vector<uint8_t>
 std::string formatQueryData(uint32_t type, const std::vector<uint8_t>& data);
 
 // Conversions between stored string data and text.
-std::vector<uint8_t> encodeString(std::u16string_view text);
-std::vector<uint8_t> encodeMultiString(const std::vector<std::u16string>& items);
 // The text up to the first terminator.
 std::u16string decodeString(const std::vector<uint8_t>& data);
 std::vector<std::u16string> decodeMultiString(const std::vector<uint8_t>& data);

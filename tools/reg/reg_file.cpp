@@ -49,14 +49,14 @@ std::string dataText(uint32_t type, const std::vector<uint8_t>& data) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
       const std::u16string text = decodeString(data);
-      if (encodeString(text) == data && fitsQuoted(text)) {
+      if (platform::encodeRegistryString(text) == data && fitsQuoted(text)) {
         return (type == REG_EXPAND_SZ ? "expand:" : "") + quote(text);
       }
       break;
     }
     case REG_MULTI_SZ: {
       const std::vector<std::u16string> items = decodeMultiString(data);
-      bool fits = encodeMultiString(items) == data;
+      bool fits = platform::encodeRegistryMultiString(items) == data;
       std::string text = "multi:";
       for (size_t i = 0; i < items.size() && fits; ++i) {
         fits = fitsQuoted(items[i]);
@@ -220,10 +220,6 @@ bool parseHexList(std::string_view text, std::vector<uint8_t>& data, std::string
   }
 }
 
-void appendLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 // The data after "=": fills type and data, or marks a deletion.
 bool parseData(std::string_view text, ImportOperation& op, std::string& error) {
   op.kind = ImportOperation::Kind::SetValue;
@@ -235,21 +231,21 @@ bool parseData(std::string_view text, ImportOperation& op, std::string& error) {
     op.type = REG_SZ;
     std::u16string value;
     if (!parseWholeQuoted(text, value, error)) return false;
-    op.data = encodeString(value);
+    op.data = platform::encodeRegistryString(value);
     return true;
   }
   if (startsWith(text, "expand:")) {
     op.type = REG_EXPAND_SZ;
     std::u16string value;
     if (!parseWholeQuoted(text.substr(7), value, error)) return false;
-    op.data = encodeString(value);
+    op.data = platform::encodeRegistryString(value);
     return true;
   }
   if (startsWith(text, "multi:")) {
     op.type = REG_MULTI_SZ;
     std::vector<std::u16string> items;
     if (!parseMulti(text.substr(6), items, error)) return false;
-    op.data = encodeMultiString(items);
+    op.data = platform::encodeRegistryMultiString(items);
     return true;
   }
   if (startsWith(text, "dword:") || startsWith(text, "qword:")) {
@@ -261,7 +257,7 @@ bool parseData(std::string_view text, ImportOperation& op, std::string& error) {
               " hex digits, not '" + std::string(text.substr(6)) + "'";
       return false;
     }
-    appendLe(op.data, value, dword ? 4 : 8);
+    platform::appendLittleEndian(op.data, value, dword ? 4 : 8);
     return true;
   }
   if (startsWith(text, "hex:")) {
