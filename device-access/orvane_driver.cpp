@@ -90,6 +90,25 @@ uint32_t OrvaneDriver::drainNotifications() {
   return status == ORVANE_STATUS_NO_MORE_ITEMS ? 0 : status;
 }
 
+std::unique_ptr<OrvaneDevice> OrvaneDriver::takeMatchingDevice(std::vector<std::unique_ptr<OrvaneDevice>>& candidates,
+                                                               const ORVANE_DEVICE_INFO& entry) {
+  const auto match = std::find_if(candidates.begin(), candidates.end(),
+                                  [&](const auto& device) { return sameDevice(device->info_, entry); });
+  if (match == candidates.end()) return nullptr;
+  std::unique_ptr<OrvaneDevice> device = std::move(*match);
+  candidates.erase(match);
+  return device;
+}
+
+uint32_t OrvaneDriver::refreshDevice(OrvaneDevice& device, const ORVANE_DEVICE_INFO& entry) {
+  const bool identifierChanged = !(device.info_.deviceId == entry.deviceId);
+  device.info_ = entry;
+  // A device plugged in again may come back under a new identifier; the
+  // kernel driver applies the connection's requests to the identifier it
+  // was attached to, so it follows the device.
+  return identifierChanged ? device.ioctlAttachDevice(entry.deviceId) : 0;
+}
+
 uint32_t OrvaneDriver::updateDeviceList(bool& changed) {
   changed = false;
   std::vector<std::unique_ptr<OrvaneDevice>> previous = std::move(devices_);
@@ -100,20 +119,18 @@ uint32_t OrvaneDriver::updateDeviceList(bool& changed) {
   if (status == 0) {
     for (uint32_t i = 0; i < list.count; ++i) {
       const ORVANE_DEVICE_INFO& entry = list.devices[i];
-      const auto match = std::find_if(previous.begin(), previous.end(), [&](const auto& device) {
-        return sameDevice(device->info_, entry);
-      });
-      if (match != previous.end()) {
-        (*match)->info_ = entry;
-        devices_.push_back(std::move(*match));
-        previous.erase(match);
-        continue;
+      std::unique_ptr<OrvaneDevice> device = takeMatchingDevice(previous, entry);
+      if (device && refreshDevice(*device, entry) != 0) {
+        device.reset();  // no longer attached: replaced by a new connection below
+        changed = true;
       }
-      std::unique_ptr<OrvaneDevice> device = createDevice();
-      if (!device) continue;
-      if (device->openDevice(linkName_, entry) != 0) continue;  // tried again at the next update
+      if (!device) {
+        device = createDevice();
+        if (!device) continue;
+        if (device->openDevice(linkName_, entry) != 0) continue;  // tried again at the next update
+        changed = true;
+      }
       devices_.push_back(std::move(device));
-      changed = true;
     }
   }
 

@@ -46,7 +46,8 @@ class OrvaneDriver : public OrvaneApiContext {
 
   // Brings the device connections in step with the kernel driver's list:
   // a device listed again (same vendor, product and serial number) keeps its
-  // connection with refreshed info, new devices get a new attached connection,
+  // connection with refreshed info (re-attached when the device came back
+  // under a new identifier), new devices get a new attached connection,
   // connections of devices no longer listed are destroyed. `changed` tells
   // whether a connection was added or destroyed (a new order alone is no
   // change). When the list cannot be read every connection is destroyed and
@@ -66,6 +67,13 @@ class OrvaneDriver : public OrvaneApiContext {
 
  private:
   uint32_t createEventIfWanted(bool wanted, WnEvent& event);
+  // Removes and returns the first of `candidates` that is the same device
+  // (vendor, product, serial number) as `entry`, or null.
+  static std::unique_ptr<OrvaneDevice> takeMatchingDevice(std::vector<std::unique_ptr<OrvaneDevice>>& candidates,
+                                                          const ORVANE_DEVICE_INFO& entry);
+  // Takes over the new entry; re-attaches the connection when the device's
+  // identifier changed. 0 or the attach request's failure.
+  static uint32_t refreshDevice(OrvaneDevice& device, const ORVANE_DEVICE_INFO& entry);
 
   // In the order of the kernel driver's last device list. Not guarded by the
   // connection's lock: the owner reads and updates it from one thread.
