@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 
 #include "device-access/orvane_driver.h"
 #include "device-access/orvane_status.h"
 #include "platform/errors.h"
+#include "platform/guid.h"
 #include "platform/kernel/device_host.h"
 #include "tests/support/test_system_root.h"
 
@@ -127,6 +130,75 @@ TEST_F(OrvaneApiContextNoDriver, DriverConnectionOfAMissingLinkStaysClosed) {
   EXPECT_EQ(driver.deviceCount(), 0u);
   EXPECT_EQ(driver.deviceAt(0), nullptr);
   driver.closeDriver();
+}
+
+// A kernel driver of some interface generation: it answers only the driver
+// information request, with the major version the test chooses.
+std::atomic<uint32_t> gInterfaceMajor{2};
+std::atomic<uint32_t> gRequestCount{0};
+
+uint32_t generationDriverEntry(platform::kernel::DriverObject* driver, const char16_t*) {
+  platform::kernel::DeviceInterfaceInfo info;
+  info.linkName = u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}";
+  platform::parseGuid(std::u16string_view(info.linkName), &info.interfaceClass);
+  platform::kernel::DeviceCallbacks callbacks;
+  callbacks.create = [](platform::kernel::FileObject&) { return platform::kernel::STATUS_SUCCESS; };
+  callbacks.deviceControl = [](platform::kernel::FileObject&, platform::kernel::IoRequest& request) {
+    ++gRequestCount;
+    if (request.code() != ORVANE_IOCTL_GET_DRIVER_INFO) return platform::kernel::STATUS_INVALID_DEVICE_REQUEST;
+    ORVANE_DRIVER_INFO reply{};
+    reply.interfaceVersionMajor = gInterfaceMajor;
+    reply.interfaceVersionMinor = 7;
+    if (request.outputCapacity() < sizeof reply) return platform::kernel::STATUS_BUFFER_TOO_SMALL;
+    std::memcpy(request.output(), &reply, sizeof reply);
+    request.setInformation(sizeof reply);
+    return platform::kernel::STATUS_SUCCESS;
+  };
+  callbacks.cleanup = [](platform::kernel::FileObject&) {};
+  return driver->createInterface(info, callbacks);
+}
+
+class OrvaneApiContextGeneration : public OrvaneApiContextNoDriver {
+ protected:
+  void SetUp() override {
+    OrvaneApiContextNoDriver::SetUp();
+    gInterfaceMajor = 2;
+    std::string error;
+    ASSERT_EQ(host.addDriver(generationDriverEntry, u"GenerationTest", &error), 0u) << error;
+  }
+};
+
+TEST_F(OrvaneApiContextGeneration, AnotherInterfaceGenerationLeavesTheObjectClosed) {
+  for (const uint32_t major : {1u, 3u, 0u}) {
+    SCOPED_TRACE(major);
+    gInterfaceMajor = major;
+    OrvaneApiContext context;
+    EXPECT_EQ(context.open(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}"), ORVANE_STATUS_VERSION_MISMATCH);
+    EXPECT_FALSE(context.isOpen());
+    const uint32_t before = gRequestCount;
+    ORVANE_DRIVER_INFO info;
+    EXPECT_EQ(context.ioctlGetDriverInfo(info), ORVANE_STATUS_NOT_OPENED);
+    EXPECT_EQ(gRequestCount, before);
+  }
+}
+
+TEST_F(OrvaneApiContextGeneration, InterfaceVersionTwoOpensWhateverTheMinor) {
+  OrvaneApiContext context;
+  ASSERT_EQ(context.open(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}"), 0u);
+  EXPECT_TRUE(context.isOpen());
+  // Once closed by a mismatch, the same object opens again.
+  context.close();
+  gInterfaceMajor = 3;
+  EXPECT_EQ(context.open(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}"), ORVANE_STATUS_VERSION_MISMATCH);
+  gInterfaceMajor = 2;
+  EXPECT_EQ(context.open(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}"), 0u);
+}
+
+TEST_F(OrvaneApiContextGeneration, AMismatchedDriverConnectionStaysClosed) {
+  gInterfaceMajor = 3;
+  OrvaneDriver driver;
+  EXPECT_EQ(driver.openDriver(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}", true, true), ORVANE_STATUS_VERSION_MISMATCH);
+  EXPECT_FALSE(driver.isOpen());
 }
 
 }  // namespace
