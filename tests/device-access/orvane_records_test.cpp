@@ -253,11 +253,15 @@ TEST(OrvaneRecordImages, ChannelListIdentifiersAreUnaligned) {
   image.put64(776, 0xFEDCBA9876543210);
 
   const auto pair = image.as<ORVANE_CHANNEL_LIST_PAIR>();
+  // Packed fields are read by value; a reference to one would be misaligned.
+  const uint64_t firstInput = pair.inputs.channelIds[0];
+  const uint64_t lastInput = pair.inputs.channelIds[95];
+  const uint64_t firstOutput = pair.outputs.channelIds[0];
   EXPECT_EQ(pair.inputs.count, 96u);
-  EXPECT_EQ(pair.inputs.channelIds[0], 0x0102030405060708u);
-  EXPECT_EQ(pair.inputs.channelIds[95], 0x8877665544332211u);
+  EXPECT_EQ(firstInput, 0x0102030405060708u);
+  EXPECT_EQ(lastInput, 0x8877665544332211u);
   EXPECT_EQ(pair.outputs.count, 1u);
-  EXPECT_EQ(pair.outputs.channelIds[0], 0xFEDCBA9876543210u);
+  EXPECT_EQ(firstOutput, 0xFEDCBA9876543210u);
 }
 
 TEST(OrvaneRecordImages, ChannelInfoKeepsItsSizeInArrays) {
