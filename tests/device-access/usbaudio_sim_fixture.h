@@ -224,6 +224,9 @@ class TestServer {
     return requests_;
   }
 
+  // Sends any record on the server's connection.
+  uint32_t send(const ORVANE_MESSAGE& message) { return connection_.ioctlSendMessage(message); }
+
   // Broadcasts a notification with no payload, as the service does.
   uint32_t broadcast(uint32_t code) {
     ORVANE_MESSAGE notification;
