@@ -89,6 +89,19 @@ inline uint32_t loadSimulatedDriver(platform::kernel::DeviceHost& host, std::str
   return host.loadDriver(USBAUDIO_SIM_MODULE, kServiceName, error);
 }
 
+// Runs a device host with the simulated driver until the process is killed;
+// the body of a host in a child process (configure the driver first).
+inline int runSimulatedHost() {
+  platform::kernel::DeviceHost host;
+  if (host.start() != 0) return 2;
+  std::string error;
+  if (loadSimulatedDriver(host, &error) != 0) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 3;
+  }
+  for (;;) platform::sleepMs(1000);
+}
+
 // Waits (up to 10 s) until `link` can be opened; for hosts in other processes.
 inline bool waitForLink(const char16_t* link) {
   const std::u16string path = u"\\\\.\\" + std::u16string(link);
