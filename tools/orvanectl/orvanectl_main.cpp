@@ -229,13 +229,13 @@ void commandDevices(Connection& connection, const Options& options) {
     output("There is no Quintor device connected.\n");
     return;
   }
-  output(platform::formatText("%-4s%-18s%-21s%-17s%-10s%s\n", "#", "Vendor / Product", "Serial", "Id", "Streaming",
+  output(platform::formatText("%-4s%-18s%-21s%-19s%-10s%s\n", "#", "Vendor / Product", "Serial", "Id", "Streaming",
                               "Name"));
   for (size_t i = 0; i < devices.size(); ++i) {
     const ORVANE_DEVICE_INFO& device = devices[i];
     const bool highSpeed = (device.highSpeedPort & ORVANE_DEVICE_HIGH_SPEED_PORT) != 0;
     const bool streaming = (device.streamingSelected & ORVANE_DEVICE_STREAMING_SELECTED) != 0;
-    output(platform::formatText("%-4u%-18s%-21s%-17s%-10s%s%s\n", static_cast<uint32_t>(i),
+    output(platform::formatText("%-4u%-18s%-21s%-19s%-10s%s%s\n", static_cast<uint32_t>(i),
                                 (hex16(device.vendorId) + " / " + hex16(device.productId)).c_str(),
                                 utf8(device.serialNumber).c_str(), deviceIdText(device.deviceId).c_str(),
                                 streaming ? "X" : "", utf8(device.deviceName).c_str(),
@@ -462,14 +462,16 @@ void commandSetBuffers(Connection& connection, const Options& options) {
 
 void commandSelectDevice(Connection& connection, const Options& options) {
   if (options.arguments.size() != 1) throw UsageError{"select-device takes a device position or 'all'"};
+  const bool all = options.arguments[0] == "all";
+  const std::optional<uint32_t> position = all ? std::optional<uint32_t>(0) : parseNumber(options.arguments[0]);
+  if (!position) throw UsageError{"not a device position: " + options.arguments[0]};
+
   OrvaneClient& client = connection.panel();
-  if (options.arguments[0] == "all") {
+  if (all) {
     check(client.selectStreamingDevice(0, 0, ORVANE_STREAMING_MODE_ALL_DEVICES), "Selecting the streaming device");
     reportDone(options, "All devices stream.");
     return;
   }
-  const std::optional<uint32_t> position = parseNumber(options.arguments[0]);
-  if (!position) throw UsageError{"not a device position: " + options.arguments[0]};
   const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
   if (*position >= devices.size()) throw Failure{"Selecting the streaming device", ORVANE_STATUS_NO_DEVICE};
   const ORVANE_DEVICE_ID id = devices[*position].deviceId;

@@ -1,0 +1,239 @@
+// orvanectl run as a program against a devhost daemon with the simulated USB
+// audio kernel driver, on the test's private system root.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device-access/orvane_message.h"
+#include "device-access/orvane_status.h"
+#include "tests/device-access/usbaudio_sim_fixture.h"
+
+namespace {
+
+using sim_testing::DeviceSpec;
+using sim_testing::ProgramResult;
+using sim_testing::runProgram;
+using sim_testing::TestServer;
+
+ProgramResult orvanectl(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{ORVANECTL};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return runProgram(command);
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Whether a process runs; a zombie whose parent is gone counts as ended.
+bool isRunning(pid_t pid) {
+  if (::kill(pid, 0) != 0) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const size_t state = line.rfind(')');
+  return state == std::string::npos || line.size() < state + 3 || line[state + 2] != 'Z';
+}
+
+class OrvanectlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeviceSpec second{"QT0002", "Quintor Two"};
+    second.i2sInputs = 1;
+    sim_testing::configureSimulatedDriver({DeviceSpec{"QT0001", "Quintor One"}, second});
+    const ProgramResult started = runProgram({WN_DEVHOST, "--daemon", "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+    ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
+    const size_t at = started.out.find("daemon running, pid ");
+    ASSERT_NE(at, std::string::npos) << started.out;
+    daemon = static_cast<pid_t>(std::stoi(started.out.substr(at + 20)));
+  }
+
+  void TearDown() override {
+    server.stop();
+    if (daemon <= 0) return;
+    ::kill(daemon, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (isRunning(daemon) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  // The last request the server read, with its payload as bytes.
+  ORVANE_MESSAGE lastRequest() const {
+    const std::vector<ORVANE_MESSAGE> requests = server.requests();
+    EXPECT_FALSE(requests.empty());
+    return requests.empty() ? ORVANE_MESSAGE{} : requests.back();
+  }
+
+  testing_support::TestSystemRoot root;
+  pid_t daemon = -1;
+  TestServer server;
+};
+
+struct TextCase {
+  std::vector<std::string> arguments;
+  std::vector<std::string> expected;
+};
+
+TEST_F(OrvanectlTest, ShowsTheSystemAsText) {
+  const TextCase cases[] = {
+      {{"info"}, {"Driver version:    1.0.0", "Build type:        release", "Interface version: 2.1"}},
+      {{"devices"}, {"0x2F1A / 0x0110", "QT0001", "Quintor One", "QT0002", "Quintor Two"}},
+      {{"status"}, {"Streaming state: Down", "Streaming mode: one device", "Current sampling rate: ", " kHz"}},
+      {{"rates"}, {"44.100 kHz", "48.000 kHz", "96.000 kHz", "Current sampling rate: "}},
+      {{"buffers"}, {"Streaming buffer: ", "millisecs", "ASIO buffer:", "samples"}},
+      {{"channels"}, {"ASIO IN Channels (2):", "ASIO OUT Channels (2):", "Quintor One"}},
+      {{"channels", "in"}, {"ASIO IN Channels (2):"}},
+      {{"counters"}, {"Streaming Error Count", "FIFO Error Count", "WDM MIDI Error Count"}},
+  };
+  for (const TextCase& c : cases) {
+    SCOPED_TRACE(c.arguments[0]);
+    const ProgramResult result = orvanectl(c.arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const std::string& part : c.expected) EXPECT_TRUE(contains(result.out, part)) << result.out;
+  }
+  EXPECT_FALSE(contains(orvanectl({"channels", "in"}).out, "OUT"));
+}
+
+TEST_F(OrvanectlTest, ShowsTheSystemAsJson) {
+  const TextCase cases[] = {
+      {{"--json", "info"}, {"{\"driverVersion\":\"1.0.0\",\"buildType\":\"release\",\"interfaceVersion\":\"2.1\"}"}},
+      {{"--json", "devices"},
+       {"[{\"position\":0,", "\"vendorId\":\"0x2F1A\"", "\"serial\":\"QT0001\"", "\"name\":\"Quintor Two\"",
+        "\"highSpeed\":true"}},
+      {{"--json", "status"}, {"{\"state\":\"Down\",\"stateValue\":1,", "\"usageCounts\":[0,0]"}},
+      {{"--json", "rates"}, {"\"supported\":[44100,48000,96000]"}},
+      {{"--json", "buffers"}, {"\"streamingClass\":", "\"asioSamples\":"}},
+      {{"--json", "channels", "out"}, {"{\"outputs\":[{\"id\":", "\"device\":\"Quintor One\""}},
+      {{"--json", "counters"}, {"{\"streamingErrors\":0,\"fifoErrors\":0,"}},
+  };
+  for (const TextCase& c : cases) {
+    SCOPED_TRACE(c.arguments[1]);
+    const ProgramResult result = orvanectl(c.arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const std::string& part : c.expected) EXPECT_TRUE(contains(result.out, part)) << result.out;
+    EXPECT_EQ(result.out.back(), '\n');
+  }
+}
+
+TEST_F(OrvanectlTest, SendsTheServiceRequests) {
+  ASSERT_EQ(server.start(), 0u);
+  struct Case {
+    std::vector<std::string> arguments;
+    uint32_t code;
+    std::vector<uint32_t> words;  // the payload as u32 words (the DSD byte as one word)
+    const char* text;
+  };
+  const Case cases[] = {
+      {{"set-rate", "48000"}, ORVANE_MSG_CODE_SET_SAMPLE_RATE, {48000}, "Sampling rate set to 48.000 kHz."},
+      {{"set-buffers", "small", "3"}, ORVANE_MSG_CODE_SET_BUFFER_SIZES, {2, 3}, "Buffer sizes set to Small"},
+      {{"select-device", "all"}, ORVANE_MSG_CODE_SELECT_STREAMING_DEVICE, {0, 0, 1}, "All devices stream."},
+      {{"dsd", "on"}, ORVANE_MSG_CODE_SET_DSD_MODE, {1}, "DSD mode on."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0]);
+    const ProgramResult result = orvanectl(c.arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(contains(result.out, c.text)) << result.out;
+    const ORVANE_MESSAGE request = lastRequest();
+    EXPECT_EQ(request.code, c.code);
+    for (size_t i = 0; i < c.words.size(); ++i) {
+      uint32_t word = 0;
+      std::memcpy(&word, request.payload + 4 * i, request.code == ORVANE_MSG_CODE_SET_DSD_MODE ? 1 : 4);
+      EXPECT_EQ(word, c.words[i]) << "word " << i;
+    }
+  }
+
+  // A device chosen by its position in the device list.
+  const ProgramResult selected = orvanectl({"--json", "select-device", "1"});
+  EXPECT_EQ(selected.exitCode, 0) << selected.err;
+  EXPECT_TRUE(contains(selected.out, "{\"result\":\"ORVANE_STATUS_SUCCESS\"}")) << selected.out;
+  ORVANE_STREAMING_DEVICE_SELECTION selection{};
+  EXPECT_EQ(getPayload(lastRequest(), selection), 0u);
+  EXPECT_EQ(selection.deviceId.first, 2u) << "the second device plugged";
+  EXPECT_EQ(selection.mode, ORVANE_STREAMING_MODE_SINGLE_DEVICE);
+}
+
+TEST_F(OrvanectlTest, AFailedServiceRequestNamesTheOperationAndStatus) {
+  ASSERT_EQ(server.start([](const ORVANE_MESSAGE&, ORVANE_MESSAGE& response) {
+              response.result = ORVANE_STATUS_SOUND_DEVICE_IN_USE;
+              return true;
+            }),
+            0u);
+  const ProgramResult result = orvanectl({"set-rate", "48000"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(contains(result.err,
+                       "orvanectl: Changing the sample rate failed: ORVANE_STATUS_SOUND_DEVICE_IN_USE (0xE0000090)"))
+      << result.err;
+
+  const ProgramResult json = orvanectl({"--json", "dsd", "off"});
+  EXPECT_EQ(json.exitCode, 1);
+  EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Switching the DSD mode\",\"status\":3758096528,"
+                                 "\"name\":\"ORVANE_STATUS_SOUND_DEVICE_IN_USE\"}}"))
+      << json.out;
+
+  const ProgramResult missing = orvanectl({"select-device", "5"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(contains(missing.err, "ORVANE_STATUS_NO_DEVICE")) << missing.err;
+}
+
+TEST_F(OrvanectlTest, WithoutAServiceRequestsFailWithNoServer) {
+  const ProgramResult result = orvanectl({"set-buffers", "Minimum", "Minimum"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(contains(result.err, "Changing the buffer sizes failed: ORVANE_STATUS_NO_SERVER")) << result.err;
+}
+
+TEST(Orvanectl, WithoutADriverItFailsWithTheOpenError) {
+  testing_support::TestSystemRoot root;
+  const ProgramResult text = orvanectl({"info"});
+  EXPECT_EQ(text.exitCode, 1);
+  EXPECT_TRUE(contains(text.err, "orvanectl: Opening the driver failed: ??? (system error 2)")) << text.err;
+  EXPECT_TRUE(text.out.empty());
+
+  const ProgramResult json = orvanectl({"--json", "status"});
+  EXPECT_EQ(json.exitCode, 1);
+  EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Opening the driver\",\"status\":2,\"name\":\"???\"}}"))
+      << json.out;
+
+  const ProgramResult request = orvanectl({"set-rate", "44100"});
+  EXPECT_EQ(request.exitCode, 1);
+  EXPECT_TRUE(contains(request.err, "Registering with the driver failed")) << request.err;
+}
+
+TEST(Orvanectl, UsageErrorsAndHelp) {
+  testing_support::TestSystemRoot root;
+  const ProgramResult help = orvanectl({"-h"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(contains(help.out, "Usage: orvanectl")) << help.out;
+
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{}, "no command given"},
+      {{"bogus"}, "unknown command bogus"},
+      {{"--bogus", "info"}, "unknown option --bogus"},
+      {{"--timeout"}, "--timeout needs a value"},
+      {{"set-rate"}, "set-rate takes the rate in Hz"},
+      {{"set-rate", "fast"}, "not a sample rate: fast"},
+      {{"set-buffers", "Huge", "Small"}, "not a streaming buffer size class: Huge"},
+      {{"set-buffers", "Small", "ExtraSmall"}, "not an ASIO buffer size class: ExtraSmall"},
+      {{"select-device", "-1"}, "not a device position: -1"},
+      {{"dsd", "maybe"}, "dsd takes 'on' or 'off'"},
+      {{"channels", "both"}, "channels takes 'in' or 'out'"},
+  };
+  for (const Case& c : cases) {
+    const ProgramResult result = orvanectl(c.arguments);
+    EXPECT_EQ(result.exitCode, 2) << c.message;
+    EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+  }
+}
+
+}  // namespace
