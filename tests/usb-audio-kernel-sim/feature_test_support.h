@@ -65,6 +65,9 @@ rates = 44100 48000
 plugged = no
 )";
 
+// The level the driver reports for silence, in hundredths of a dB.
+constexpr int16_t kSilent = -14400;
+
 constexpr ORVANE_MIXER_PIN pin(uint8_t portType, uint8_t channel) { return ORVANE_MIXER_PIN{portType, channel, {0, 0}}; }
 
 struct Notification {
