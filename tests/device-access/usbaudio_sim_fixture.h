@@ -56,6 +56,7 @@ struct DeviceSpec {
   uint32_t i2sOutputs = 2;
   std::string rates = "44100 48000 96000";
   bool plugged = true;
+  std::string moreLines = "";  // further "key = value" lines
 };
 
 // The lines of a [device] section (without the section line).
@@ -65,7 +66,7 @@ inline std::string describe(const DeviceSpec& device) {
   return std::string(ids) + "serial = " + device.serial + "\nname = " + device.name +
          "\ni2s_inputs = " + std::to_string(device.i2sInputs) + "\ni2s_outputs = " +
          std::to_string(device.i2sOutputs) + "\nrates = " + device.rates +
-         "\nplugged = " + (device.plugged ? "yes" : "no") + "\n";
+         "\nplugged = " + (device.plugged ? "yes" : "no") + "\n" + device.moreLines;
 }
 
 // Writes the configuration file with these devices under the current system
