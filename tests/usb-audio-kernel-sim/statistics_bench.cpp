@@ -42,20 +42,28 @@ struct Figures {
   double p99;
 };
 
-Figures measure(const std::function<bool()>& roundTrip) {
-  for (int i = 0; i < kWarmUp; ++i) roundTrip();
-  std::vector<double> micros;
-  micros.reserve(kRounds);
-  for (int i = 0; i < kRounds; ++i) {
-    const auto start = Clock::now();
-    if (!roundTrip()) {
-      std::fprintf(stderr, "round trip failed\n");
-      std::exit(1);
-    }
-    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-  }
+Figures figuresOf(std::vector<double>& micros) {
   std::sort(micros.begin(), micros.end());
   return {micros[micros.size() / 2], micros[micros.size() * 99 / 100]};
+}
+
+// Runs the round trips in turn, round by round, so that the load of the
+// machine weighs on each of them alike.
+std::vector<Figures> measure(const std::vector<std::function<bool()>>& roundTrips) {
+  std::vector<std::vector<double>> micros(roundTrips.size());
+  for (int i = 0; i < kWarmUp + kRounds; ++i) {
+    for (size_t n = 0; n < roundTrips.size(); ++n) {
+      const auto start = Clock::now();
+      if (!roundTrips[n]()) {
+        std::fprintf(stderr, "round trip failed\n");
+        std::exit(1);
+      }
+      if (i >= kWarmUp) micros[n].push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+  }
+  std::vector<Figures> figures;
+  for (std::vector<double>& series : micros) figures.push_back(figuresOf(series));
+  return figures;
 }
 
 // The modules lie in the build tree: the test driver next to this program,
@@ -77,29 +85,14 @@ const char* const kSimFromBuild = WN_USBAUDIO_SIM_MODULE;
 const char* const kSimFromBuild = nullptr;
 #endif
 
-// A 4-byte request answered with the record's size, between two processes.
-Figures seqpacketPingPong() {
-  int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) std::exit(1);
-  testing_support::ChildProcess server([&] {
-    ::close(fds[0]);
-    std::vector<char> answer(kRecordSize, 'a');
-    char request[4];
-    while (::recv(fds[1], request, sizeof request, 0) == sizeof request) {
-      if (::send(fds[1], answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size())) return 0;
-    }
-    return 0;
-  });
-  ::close(fds[1]);
-  std::vector<char> answer(kRecordSize);
-  const uint32_t request = 0;
-  const Figures figures = measure([&] {
-    if (::send(fds[0], &request, sizeof request, MSG_NOSIGNAL) != sizeof request) return false;
-    return ::recv(fds[0], answer.data(), answer.size(), 0) == static_cast<ssize_t>(answer.size());
-  });
-  ::close(fds[0]);
-  server.wait();
-  return figures;
+// The far end of a bare ping-pong: answers each 4-byte request with the
+// record's size.
+void serveSeqpacket(int fd) {
+  std::vector<char> answer(kRecordSize, 'a');
+  char request[4];
+  while (::recv(fd, request, sizeof request, 0) == sizeof request) {
+    if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size())) return;
+  }
 }
 
 // One device request on an open link, the device access library's way.
@@ -138,11 +131,19 @@ int main() {
   const std::string testDriver = modulePath(kTestDriverFromBuild, "kernel_test_driver.so");
   const std::string simDriver = modulePath(kSimFromBuild, "../usb-audio-kernel-sim/usbaudio_sim.so");
 
-  const Figures bare = seqpacketPingPong();
+  int sockets[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) return 1;
+  testing_support::ChildProcess pingPongServer([&] {
+    ::close(sockets[0]);
+    serveSeqpacket(sockets[1]);
+    return 0;
+  });
+  ::close(sockets[1]);
 
   int ready[2];
   if (::pipe2(ready, O_CLOEXEC) != 0) return 1;
   testing_support::ChildProcess hostProcess([&] {
+    ::close(sockets[0]);
     kernel::DeviceHost host;
     std::string error;
     if (host.start() != 0 || host.loadDriver(testDriver, u"WnTestDriver", &error) != 0 ||
@@ -164,21 +165,29 @@ int main() {
 
   std::vector<uint8_t> output(kRecordSize);
   Link testLink(test_driver::kLinkName);
-  const test_driver::FailInput trivial{0, kRecordSize};  // success with that many bytes
-  const Figures device = measure([&] {
-    return testLink.request(test_driver::kFail, &trivial, sizeof trivial, output.data(), kRecordSize);
-  });
-
   Link spy(kSpyLink);
+  const uint32_t pingRequest = 0;
+  const test_driver::FailInput trivial{0, kRecordSize};  // success with that many bytes
   const uint32_t read = ORVANE_STATISTICS_READ;
-  const Figures statistics = measure([&] {
-    return spy.request(ORVANE_IOCTL_GET_STATISTICS, &read, sizeof read, output.data(), kRecordSize);
+  const std::vector<Figures> figures = measure({
+      [&] {
+        if (::send(sockets[0], &pingRequest, sizeof pingRequest, MSG_NOSIGNAL) != sizeof pingRequest) return false;
+        return ::recv(sockets[0], output.data(), output.size(), 0) == static_cast<ssize_t>(output.size());
+      },
+      [&] { return testLink.request(test_driver::kFail, &trivial, sizeof trivial, output.data(), kRecordSize); },
+      [&] { return spy.request(ORVANE_IOCTL_GET_STATISTICS, &read, sizeof read, output.data(), kRecordSize); },
   });
   hostProcess.kill();
+  ::close(sockets[0]);
+  pingPongServer.wait();
   ::close(ready[0]);
   ::close(ready[1]);
 
-  std::printf("round trip across processes, %d rounds, 4-byte request, %u-byte answer\n", kRounds, kRecordSize);
+  const Figures& bare = figures[0];
+  const Figures& device = figures[1];
+  const Figures& statistics = figures[2];
+  std::printf("round trip across processes, %d rounds each, interleaved; 4-byte request, %u-byte answer\n", kRounds,
+              kRecordSize);
   std::printf("  %-46s p50 %8.2f us   p99 %8.2f us\n", "bare Unix seqpacket ping-pong", bare.p50, bare.p99);
   std::printf("  %-46s p50 %8.2f us   p99 %8.2f us\n", "trivial device request (test driver)", device.p50,
               device.p99);
