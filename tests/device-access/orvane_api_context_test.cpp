@@ -132,10 +132,61 @@ TEST_F(OrvaneApiContextNoDriver, DriverConnectionOfAMissingLinkStaysClosed) {
   driver.closeDriver();
 }
 
-// A kernel driver of some interface generation: it answers only the driver
-// information request, with the major version the test chooses.
+// A kernel driver of some interface generation: it answers the driver
+// information request with the major version the test chooses, and the
+// requests whose records carry counts with counts beyond the records' slots.
 std::atomic<uint32_t> gInterfaceMajor{2};
 std::atomic<uint32_t> gRequestCount{0};
+
+template <typename Record>
+platform::kernel::NtStatus reply(platform::kernel::IoRequest& request, const Record& record) {
+  if (request.outputCapacity() < sizeof record) return platform::kernel::STATUS_BUFFER_TOO_SMALL;
+  std::memcpy(request.output(), &record, sizeof record);
+  request.setInformation(sizeof record);
+  return platform::kernel::STATUS_SUCCESS;
+}
+
+platform::kernel::NtStatus answerGenerationRequest(platform::kernel::IoRequest& request) {
+  ++gRequestCount;
+  switch (request.code()) {
+    case ORVANE_IOCTL_GET_DRIVER_INFO: {
+      ORVANE_DRIVER_INFO info{};
+      info.interfaceVersionMajor = gInterfaceMajor;
+      info.interfaceVersionMinor = 7;
+      return reply(request, info);
+    }
+    case ORVANE_IOCTL_GET_DEVICE_LIST: {
+      ORVANE_DEVICE_LIST list{};
+      list.count = 0xFFFFFFFF;
+      return reply(request, list);
+    }
+    case ORVANE_IOCTL_GET_INPUT_CHANNELS: {
+      ORVANE_CHANNEL_LIST list{};
+      list.count = 97;
+      return reply(request, list);
+    }
+    case ORVANE_IOCTL_GET_SAMPLE_RATES: {
+      ORVANE_SAMPLE_RATES rates{};
+      rates.rateCount = 11;
+      return reply(request, rates);
+    }
+    case ORVANE_IOCTL_ASIO_GET_SETTINGS: {
+      ORVANE_ASIO_SETTINGS settings{};
+      settings.sampleRates.rateCount = 1000;
+      return reply(request, settings);
+    }
+    case ORVANE_IOCTL_ASIO_GET_CHANNELS: {
+      ORVANE_CHANNEL_LIST_PAIR pair{};
+      pair.inputs.count = 200;
+      pair.outputs.count = 0x80000000;
+      return reply(request, pair);
+    }
+    case ORVANE_IOCTL_SET_EVENTS:
+      return platform::kernel::STATUS_SUCCESS;
+    default:
+      return platform::kernel::STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
 
 uint32_t generationDriverEntry(platform::kernel::DriverObject* driver, const char16_t*) {
   platform::kernel::DeviceInterfaceInfo info;
@@ -144,15 +195,7 @@ uint32_t generationDriverEntry(platform::kernel::DriverObject* driver, const cha
   platform::kernel::DeviceCallbacks callbacks;
   callbacks.create = [](platform::kernel::FileObject&) { return platform::kernel::STATUS_SUCCESS; };
   callbacks.deviceControl = [](platform::kernel::FileObject&, platform::kernel::IoRequest& request) {
-    ++gRequestCount;
-    if (request.code() != ORVANE_IOCTL_GET_DRIVER_INFO) return platform::kernel::STATUS_INVALID_DEVICE_REQUEST;
-    ORVANE_DRIVER_INFO reply{};
-    reply.interfaceVersionMajor = gInterfaceMajor;
-    reply.interfaceVersionMinor = 7;
-    if (request.outputCapacity() < sizeof reply) return platform::kernel::STATUS_BUFFER_TOO_SMALL;
-    std::memcpy(request.output(), &reply, sizeof reply);
-    request.setInformation(sizeof reply);
-    return platform::kernel::STATUS_SUCCESS;
+    return answerGenerationRequest(request);
   };
   callbacks.cleanup = [](platform::kernel::FileObject&) {};
   return driver->createInterface(info, callbacks);
@@ -199,6 +242,33 @@ TEST_F(OrvaneApiContextGeneration, AMismatchedDriverConnectionStaysClosed) {
   OrvaneDriver driver;
   EXPECT_EQ(driver.openDriver(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}", true, true), ORVANE_STATUS_VERSION_MISMATCH);
   EXPECT_FALSE(driver.isOpen());
+}
+
+TEST_F(OrvaneApiContextGeneration, CountsBeyondARecordsSlotsAreLimited) {
+  OrvaneDriver driver;
+  ASSERT_EQ(driver.openDriver(u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}", false, false), 0u);
+  ORVANE_DEVICE_LIST devices;
+  ASSERT_EQ(driver.ioctlGetDeviceList(devices), 0u);
+  EXPECT_EQ(devices.count, ORVANE_MAX_DEVICES);
+  ORVANE_CHANNEL_LIST channels;
+  ASSERT_EQ(driver.ioctlGetInputChannels(channels), 0u);
+  EXPECT_EQ(channels.count, ORVANE_MAX_CHANNELS);
+  ORVANE_SAMPLE_RATES rates;
+  ASSERT_EQ(driver.ioctlGetSampleRates(rates), 0u);
+  EXPECT_EQ(rates.rateCount, ORVANE_MAX_SAMPLE_RATES);
+  ORVANE_ASIO_SETTINGS settings;
+  ASSERT_EQ(driver.ioctlAsioGetSettings(settings), 0u);
+  EXPECT_EQ(settings.sampleRates.rateCount, ORVANE_MAX_SAMPLE_RATES);
+  ORVANE_CHANNEL_LIST_PAIR pair;
+  ASSERT_EQ(driver.ioctlAsioGetChannels(pair), 0u);
+  EXPECT_EQ(pair.inputs.count, ORVANE_MAX_CHANNELS);
+  EXPECT_EQ(pair.outputs.count, ORVANE_MAX_CHANNELS);
+
+  // The device list update walks at most eight entries; this driver attaches none.
+  bool changed = true;
+  EXPECT_EQ(driver.updateDeviceList(changed), 0u);
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(driver.deviceCount(), 0u);
 }
 
 }  // namespace
