@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -24,6 +26,9 @@
 namespace platform {
 
 namespace {
+
+// How long closing a device handle waits for the driver's cleanup.
+constexpr std::chrono::seconds kCleanupWait{5};
 
 constexpr uint32_t kStatusInvalidParameter = 0xC000000D;
 constexpr uint32_t kStatusInsufficientResources = 0xC000009A;
@@ -131,8 +136,13 @@ class DeviceConnection : public std::enable_shared_from_this<DeviceConnection> {
   }
 
   // Ends the connection from this side; requests in flight are cancelled.
+  // Closing is synchronous, as on the original system: the host ends its side
+  // only after the driver's cleanup has run, and this waits for that (bounded,
+  // so a driver that never finishes its cleanup cannot hang the caller).
   void close() {
     closedLocally_.store(true);
+    ::shutdown(fd_.get(), SHUT_WR);
+    awaitHostClosed();
     ::shutdown(fd_.get(), SHUT_RDWR);
   }
 
@@ -156,6 +166,23 @@ class DeviceConnection : public std::enable_shared_from_this<DeviceConnection> {
   }
 
  private:
+  void awaitHostClosed() {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + kCleanupWait;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return;
+      pollfd p{fd_.get(), POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(left));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return;
+      // Replies and queries that arrive meanwhile are no longer wanted.
+      uint8_t discard[wire::kHeaderSize];
+      const ssize_t n = ::recv(fd_.get(), discard, sizeof discard, MSG_DONTWAIT | MSG_TRUNC);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
+    }
+  }
+
   bool send(const wire::MessageHeader& header, const void* payload, size_t size, int passFd = -1) {
     std::lock_guard lock(sendMutex_);
     return wire::sendMessage(fd_.get(), header, payload, size, passFd);

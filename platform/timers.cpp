@@ -70,11 +70,11 @@ class TimerObject final : public KernelObject, public std::enable_shared_from_th
     // An absolute due time is a wall-clock time; it is turned into the
     // interval from now.
     int64_t relative100ns = dueTime < 0 ? -dueTime : dueTime - static_cast<int64_t>(systemTimeAsFileTime());
-    itimerspec spec{};
-    spec.it_value = fromHundredNs(static_cast<uint64_t>(relative100ns > 0 ? relative100ns : 0));
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;  // 0 would disarm
-    spec.it_interval = fromHundredNs(static_cast<uint64_t>(periodMs) * 10000);
-    return setTime(spec);
+    itimerspec schedule{};
+    schedule.it_value = fromHundredNs(static_cast<uint64_t>(relative100ns > 0 ? relative100ns : 0));
+    if (schedule.it_value.tv_sec == 0 && schedule.it_value.tv_nsec == 0) schedule.it_value.tv_nsec = 1;  // 0 would disarm
+    schedule.it_interval = fromHundredNs(static_cast<uint64_t>(periodMs) * 10000);
+    return setTime(schedule);
   }
 
   bool cancel() {
@@ -106,8 +106,8 @@ class TimerObject final : public KernelObject, public std::enable_shared_from_th
     return timespec{static_cast<time_t>(units / 10000000), static_cast<long>((units % 10000000) * 100)};
   }
 
-  bool setTime(const itimerspec& spec) {
-    if (::timerfd_settime(timerFd_.get(), 0, &spec, nullptr) != 0) {
+  bool setTime(const itimerspec& schedule) {
+    if (::timerfd_settime(timerFd_.get(), 0, &schedule, nullptr) != 0) {
       setLastErrorFromErrno(errno);
       return false;
     }

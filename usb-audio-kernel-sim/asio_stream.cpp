@@ -58,14 +58,14 @@ AsioStream::AsioStream(std::shared_ptr<platform::kernel::MappedMemory> sharedBlo
 
 AsioStream::~AsioStream() { stop(); }
 
-void AsioStream::setChannelBuffer(ChannelBufferSpec spec) {
+void AsioStream::setChannelBuffer(ChannelBufferSpec wanted) {
   std::lock_guard lock(mutex_);
-  auto& list = spec.direction == ORVANE_CHANNEL_DIRECTION_INPUT ? inputs_ : outputs_;
-  auto found = std::find_if(list.begin(), list.end(), [&](const Buffer& b) { return b.spec.channelId == spec.channelId; });
+  auto& list = wanted.direction == ORVANE_CHANNEL_DIRECTION_INPUT ? inputs_ : outputs_;
+  auto found = std::find_if(list.begin(), list.end(), [&](const Buffer& b) { return b.spec.channelId == wanted.channelId; });
   if (found != list.end()) {
-    found->spec = std::move(spec);
+    found->spec = std::move(wanted);
   } else {
-    list.push_back(Buffer{std::move(spec)});
+    list.push_back(Buffer{std::move(wanted)});
   }
   linkPartners();
 }
