@@ -22,6 +22,7 @@
 #include "platform/kernel/device_host.h"
 #include "platform/registry.h"
 #include "platform/waits.h"
+#include "tests/support/test_device_file.h"
 #include "tests/support/test_system_root.h"
 #include "usb-audio-kernel-sim/sim_control.h"
 
@@ -70,63 +71,12 @@ rates = 44100 48000
 plugged = no
 )";
 
-inline std::u16string devicePath(std::u16string_view link) { return u"\\\\.\\" + std::u16string(link); }
+using testing_support::devicePath;
 
 // One open connection to a link, with its request event.
-class SimFile {
+class SimFile : public testing_support::TestDeviceFile {
  public:
-  explicit SimFile(std::u16string_view link = kPanelLink)
-      : handle_(platform::openDevice(devicePath(link))), event_(platform::createEvent(true, false)) {}
-  ~SimFile() {
-    close();
-    platform::closeHandle(event_);
-  }
-  SimFile(const SimFile&) = delete;
-  SimFile& operator=(const SimFile&) = delete;
-
-  bool isOpen() const { return handle_ != platform::kInvalidHandle; }
-  platform::Handle handle() const { return handle_; }
-  void close() {
-    if (isOpen()) platform::closeHandle(handle_);
-    handle_ = platform::kInvalidHandle;
-  }
-
-  // One request; 0 or the error (an ORVANE_STATUS_ value as the driver sent it).
-  uint32_t control(uint32_t code, const void* input, uint32_t inputSize, void* output, uint32_t outputSize,
-                   uint32_t* bytes = nullptr) {
-    platform::Overlapped overlapped;
-    overlapped.event = event_;
-    uint32_t count = 0;
-    uint32_t result = 0;
-    if (!platform::deviceIoControl(handle_, code, input, inputSize, output, outputSize, &count, &overlapped)) {
-      result = platform::lastError();
-      if (result == platform::ERROR_IO_PENDING) {
-        result = platform::getOverlappedResult(handle_, &overlapped, &count, true) ? 0 : platform::lastError();
-      }
-    }
-    if (bytes != nullptr) *bytes = count;
-    return result;
-  }
-
-  template <typename In>
-  uint32_t send(uint32_t code, const In& input) {
-    return control(code, &input, sizeof input, nullptr, 0);
-  }
-  uint32_t send(uint32_t code) { return control(code, nullptr, 0, nullptr, 0); }
-
-  template <typename Out>
-  uint32_t get(uint32_t code, Out* output) {
-    return control(code, nullptr, 0, output, sizeof *output);
-  }
-
-  template <typename In, typename Out>
-  uint32_t query(uint32_t code, const In& input, Out* output) {
-    return control(code, &input, sizeof input, output, sizeof *output);
-  }
-
- private:
-  platform::Handle handle_;
-  platform::Handle event_;
+  explicit SimFile(std::u16string_view link = kPanelLink) : TestDeviceFile(link) {}
 };
 
 inline uint64_t handleValue(platform::Handle handle) { return reinterpret_cast<uintptr_t>(handle); }
