@@ -127,12 +127,12 @@ inline void setSocketBuffers(int fd) {
 }
 
 // Sends one message, optionally passing a descriptor. False with errno set.
-inline bool sendMessage(int fd, MessageHeader header, const void* payload, size_t payloadSize, int passFd = -1) {
-  header.size = static_cast<uint32_t>(kHeaderSize + payloadSize);
-  iovec iov[2] = {{&header, kHeaderSize}, {const_cast<void*>(payload), payloadSize}};
+// Sends one record made of `count` pieces, with a descriptor when passFd >= 0.
+// Returns the bytes sent, or -1 with errno set.
+inline ssize_t sendRecord(int fd, iovec* pieces, size_t count, int passFd = -1) {
   msghdr msg{};
-  msg.msg_iov = iov;
-  msg.msg_iovlen = payloadSize > 0 ? 2 : 1;
+  msg.msg_iov = pieces;
+  msg.msg_iovlen = count;
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   if (passFd >= 0) {
     msg.msg_control = control;
@@ -145,9 +145,14 @@ inline bool sendMessage(int fd, MessageHeader header, const void* payload, size_
   }
   for (;;) {
     const ssize_t sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
-    if (sent >= 0) return true;
-    if (errno != EINTR) return false;
+    if (sent >= 0 || errno != EINTR) return sent;
   }
+}
+
+inline bool sendMessage(int fd, MessageHeader header, const void* payload, size_t payloadSize, int passFd = -1) {
+  header.size = static_cast<uint32_t>(kHeaderSize + payloadSize);
+  iovec iov[2] = {{&header, kHeaderSize}, {const_cast<void*>(payload), payloadSize}};
+  return sendRecord(fd, iov, payloadSize > 0 ? 2 : 1, passFd) >= 0;
 }
 
 struct Received {

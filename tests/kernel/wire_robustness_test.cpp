@@ -45,20 +45,7 @@ class RawConnection {
 
   void sendBytes(const void* data, size_t size, int passFd = -1) {
     iovec iov{const_cast<void*>(data), size};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    if (passFd >= 0) {
-      msg.msg_control = control;
-      msg.msg_controllen = sizeof control;
-      cmsghdr* cmsg = CMSG_FIRSTHDR(&msg);
-      cmsg->cmsg_level = SOL_SOCKET;
-      cmsg->cmsg_type = SCM_RIGHTS;
-      cmsg->cmsg_len = CMSG_LEN(sizeof(int));
-      std::memcpy(CMSG_DATA(cmsg), &passFd, sizeof(int));
-    }
-    ASSERT_EQ(::sendmsg(fd_.get(), &msg, MSG_NOSIGNAL), static_cast<ssize_t>(size));
+    ASSERT_EQ(wire::sendRecord(fd_.get(), &iov, 1, passFd), static_cast<ssize_t>(size));
   }
 
   void request(uint32_t id, uint32_t code, const void* input, size_t inputSize, uint32_t capacity) {
