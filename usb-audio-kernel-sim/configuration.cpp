@@ -297,21 +297,6 @@ bool readConfigurationFile(const std::string& path, Configuration* configuration
   return true;
 }
 
-std::string describeDevice(const DeviceDescription& device) {
-  char ids[64];
-  std::snprintf(ids, sizeof ids, "%04X:%04X", device.vendorId, device.productId);
-  std::string text = "\"" + platform::toUtf8(device.name) + "\" " + ids + " serial \"" +
-                     platform::toUtf8(device.serial) + "\"" + (device.highSpeed ? " high-speed" : " full-speed");
-  text += " in i2s " + std::to_string(device.i2sInputs) + " spdif " + std::to_string(device.spdifInputs) + " dsd " +
-          std::to_string(device.dsdInputs) + " virtual " + std::to_string(device.virtualInputs);
-  text += ", out i2s " + std::to_string(device.i2sOutputs) + " spdif " + std::to_string(device.spdifOutputs) +
-          " dsd " + std::to_string(device.dsdOutputs) + " virtual " + std::to_string(device.virtualOutputs);
-  text += ", rates";
-  for (uint32_t rate : device.sampleRates) text += " " + std::to_string(rate);
-  if (device.echoPlugin) text += ", echo plug-in";
-  return text;
-}
-
 std::u16string parametersKeyFor(std::u16string_view registryPath) {
   constexpr std::u16string_view kMachine = u"\\registry\\machine\\";
   if (registryPath.size() <= kMachine.size() ||

@@ -76,7 +76,7 @@ class RegTool : public ::testing::Test {
     const std::filesystem::path err = root_.path() / "stderr.txt";
     writeFile(in, input);
     std::vector<char*> argv;
-    std::string program = REG_TOOL_PATH;
+    std::string program = REG_TOOL;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;
     for (std::string& arg : copies) argv.push_back(arg.data());
