@@ -20,7 +20,7 @@
 #include "platform/errors.h"
 #include "platform/events.h"
 #include "platform/kernel/device_host.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/waits.h"
 #include "tests/kernel/test_driver_protocol.h"
 #include "tests/support/child_process.h"

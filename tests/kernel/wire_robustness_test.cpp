@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/system_root.h"
 #include "tests/kernel/kernel_test_support.h"
 
@@ -57,10 +57,12 @@ class RawConnection {
     ASSERT_TRUE(wire::sendMessage(fd_.get(), header, input, inputSize));
   }
 
-  void answer(uint32_t id, uint32_t status, uint64_t value, uint64_t length, int passFd) {
+  // An answer to the query numbered `serial` of request `id`.
+  void answer(uint32_t id, uint32_t serial, uint32_t status, uint64_t value, uint64_t length, int passFd) {
     wire::MessageHeader header;
     header.type = wire::kAnswer;
     header.id = id;
+    header.serial = serial;
     header.status = status;
     header.value = value;
     header.length = length;
@@ -157,8 +159,8 @@ TEST_F(HostedDriverTest, MalformedMessagesFailAndTheConnectionGoesOn) {
 TEST_F(HostedDriverTest, StrayAnswersAreDropped) {
   RawConnection raw;
   UniqueFd memory = sealedMemoryFile(4096, true);
-  raw.answer(5, 0, 0, 4096, memory.get());
-  raw.answer(6, 0, 0, 0, -1);
+  raw.answer(5, 1, 0, 0, 4096, memory.get());
+  raw.answer(6, 1, 0, 0, 0, -1);
   raw.expectEchoWorks();
 }
 
@@ -207,7 +209,7 @@ TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
       fd.reset(pipeFds[0]);
       ::close(pipeFds[1]);
     }
-    raw.answer(70, c.status, c.offset, 4096, fd.get());
+    raw.answer(70, query.serial, c.status, c.offset, 4096, fd.get());
     wire::MessageHeader reply;
     ASSERT_TRUE(raw.receive(&reply));
     EXPECT_EQ(reply.type, wire::kReply);
@@ -226,7 +228,7 @@ TEST_F(HostedDriverTest, RequestsSentDuringAQueryAreServedAfterIt) {
   ASSERT_EQ(query.type, wire::kQuery);
   const uint32_t value = 5;
   raw.request(2, test_driver::kEcho, &value, sizeof value, 4);
-  raw.answer(1, 6, 0, 0, -1);
+  raw.answer(1, query.serial, 6, 0, 0, -1);
   wire::MessageHeader first;
   wire::MessageHeader second;
   ASSERT_TRUE(raw.receive(&first));

@@ -14,7 +14,7 @@
 
 #include "platform/guid.h"
 #include "platform/kernel/device_host.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/services.h"
 #include "platform/system_root.h"
 #include "platform/text.h"
