@@ -33,7 +33,7 @@ struct Overlapped {
 };
 
 // How long openDevice waits for the device host unless told otherwise.
-inline constexpr uint32_t kOpenDeviceTimeoutMilliseconds = 10000;
+inline constexpr uint32_t kOpenDeviceTimeoutMilliseconds = 5000;
 
 // Connects to the device interface named by "\\.\<link name>" (ASCII case
 // ignored). Returns kInvalidHandle with the last error set: 2 when there is

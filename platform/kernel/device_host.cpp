@@ -143,7 +143,7 @@ struct DeviceHost::Impl {
   void wake();
   void acceptLoop();
   void acceptOn(const std::shared_ptr<Interface>& iface);
-  void refuseWithSpareDescriptor(const std::shared_ptr<Interface>& iface, int error);
+  bool refuseWithSpareDescriptor(const std::shared_ptr<Interface>& iface, int error);
   void admit(const std::shared_ptr<Interface>& iface, UniqueFd fd);
   bool takeQuota(uint32_t processId);
   void returnQuota(uint32_t processId);
@@ -398,26 +398,30 @@ void DeviceHost::Impl::admit(const std::shared_ptr<Interface>& iface, UniqueFd f
 
 // Out of descriptors: the spare one makes room to take the newest connection
 // and refuse it with a status, so that its caller hears why and the listening
-// socket does not stay readable (which would make the loop spin).
-void DeviceHost::Impl::refuseWithSpareDescriptor(const std::shared_ptr<Interface>& iface, int error) {
-  rlimit files{};
-  ::getrlimit(RLIMIT_NOFILE, &files);
-  log->writeThrottled("refused a connection to " + linkText(iface->endpoint->info.linkName) + ": " +
-                      systemMessage(error) + " (the limit is " + std::to_string(files.rlim_cur) +
-                      " open files)");
+// socket does not stay readable (which would make the loop spin). False when
+// no connection was waiting (accept reports the lack of descriptors first).
+bool DeviceHost::Impl::refuseWithSpareDescriptor(const std::shared_ptr<Interface>& iface, int error) {
   spareFd.reset();
   UniqueFd fd(::accept4(iface->listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-  if (fd.valid()) {
+  const int acceptError = errno;
+  const bool refused = fd.valid();
+  if (refused) {
     wire::MessageHeader created;
     created.type = wire::kCreated;
     created.status = STATUS_INSUFFICIENT_RESOURCES;
     wire::sendMessage(fd.get(), created, nullptr, 0, -1, MSG_DONTWAIT);
-  } else {
+    fd.reset();
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    log->writeThrottled("refused a connection to " + linkText(iface->endpoint->info.linkName) + ": " +
+                        systemMessage(error) + " (the limit is " + std::to_string(files.rlim_cur) +
+                        " open files)");
+  } else if (acceptError != EAGAIN && acceptError != EWOULDBLOCK) {
     pausedUntil = Clock::now() + kAcceptPause;
   }
-  fd.reset();
   spareFd.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!spareFd.valid()) pausedUntil = Clock::now() + kAcceptPause;
+  return refused;
 }
 
 void DeviceHost::Impl::acceptOn(const std::shared_ptr<Interface>& iface) {
@@ -436,8 +440,7 @@ void DeviceHost::Impl::acceptOn(const std::shared_ptr<Interface>& iface) {
     if (error == EAGAIN || error == EWOULDBLOCK) return;
     if (error == EINTR || error == ECONNABORTED) continue;
     if ((error == EMFILE || error == ENFILE) && spareFd.valid()) {
-      refuseWithSpareDescriptor(iface, error);
-      if (pausedUntil > Clock::now()) return;
+      if (!refuseWithSpareDescriptor(iface, error) || pausedUntil > Clock::now()) return;
       continue;
     }
     log->writeThrottled("cannot accept connections to " + linkText(iface->endpoint->info.linkName) + ": " +
