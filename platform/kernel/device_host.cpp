@@ -548,6 +548,8 @@ void DeviceHost::setLimits(const HostLimits& limits) {
 
 void DeviceHost::setLogSink(HostLog::Sink sink) { impl_->log->setSink(std::move(sink)); }
 
+HostLog& DeviceHost::log() { return *impl_->log; }
+
 uint32_t DeviceHost::start(std::string* error) {
   std::lock_guard lock(impl_->mutex);
   if (impl_->running) return ERROR_ALREADY_INITIALIZED;

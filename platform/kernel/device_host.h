@@ -30,6 +30,7 @@ class DeviceHost {
   void setLimits(const HostLimits& limits);
   // Where the log's lines go; standard error by default.
   void setLogSink(HostLog::Sink sink);
+  HostLog& log();
 
   // Opens the devices directory of the current system root (created when
   // missing) and starts accepting connections. 0 or a system error code;

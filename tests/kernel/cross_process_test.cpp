@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -261,17 +263,121 @@ TEST(Devhost, CommandLineErrorsAndHelp) {
   };
   const Case cases[] = {
       {{WN_DEVHOST, "-h"}, 0, "usage: devhost"},
-      {{WN_DEVHOST, "--bogus", WN_TEST_DRIVER}, 1, "unknown option --bogus"},
-      {{WN_DEVHOST, "--service"}, 1, "--service needs a name"},
+      {{WN_DEVHOST, "--version"}, 0, "devhost "},
+      {{WN_DEVHOST, "--bogus", WN_TEST_DRIVER}, 2, "unknown option --bogus"},
+      {{WN_DEVHOST, "--service"}, 2, "--service needs a value"},
+      {{WN_DEVHOST, WN_TEST_DRIVER, "--service", "Late"}, 2, "--service Late names no driver"},
+      {{WN_DEVHOST, "--stop", WN_TEST_DRIVER}, 2, "--stop takes no driver"},
+      {{WN_DEVHOST, "--connections-per-process", "0", WN_TEST_DRIVER}, 2, "--connections-per-process must be"},
+      {{WN_DEVHOST, "--connections-per-process=many", WN_TEST_DRIVER}, 2, "--connections-per-process must be"},
       {{WN_DEVHOST, "/nonexistent/driver.so"}, 1, "cannot start driver /nonexistent/driver.so"},
       {{WN_DEVHOST, "--daemon", "/nonexistent/driver.so"}, 1, "cannot start driver"},
       {{WN_DEVHOST, "/proc/self/exe"}, 1, "cannot start driver"},
+      {{WN_DEVHOST, "--stop"}, 1, "no device host daemon is running on"},
   };
   for (const Case& c : cases) {
     Program program(c.args);
     EXPECT_EQ(program.wait(), c.exitCode) << c.args.back() << "\n" << program.output();
     EXPECT_NE(program.output().find(c.text), std::string::npos) << program.output();
   }
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "devhost.pid"));
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(Devhost, TheDaemonOfARootHasAPidFileAndALogAndStopEndsIt) {
+  testing_support::TestSystemRoot root;
+  Program start({WN_DEVHOST, "--daemon", WN_TEST_DRIVER});
+  ASSERT_EQ(start.wait(), 0) << start.output();
+  const std::string log = (root.path() / "devhost.log").string();
+  EXPECT_NE(start.output().find("log " + log), std::string::npos) << start.output();
+  const auto at = start.output().find("daemon running, pid ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string pid = std::to_string(std::stoi(start.output().substr(at + 20)));
+  EXPECT_EQ(fileText(root.path() / "devhost.pid"), pid + "\n");
+
+  Program second({WN_DEVHOST, "--daemon", "--service", "Other", WN_TEST_DRIVER});
+  EXPECT_EQ(second.wait(), 1);
+  EXPECT_NE(second.output().find("a device host daemon already runs on " + root.path().string() + " (pid " + pid + ")"),
+            std::string::npos)
+      << second.output();
+
+  Program stop({WN_DEVHOST, "--stop"});
+  EXPECT_EQ(stop.wait(), 0) << stop.output();
+  EXPECT_NE(stop.output().find("stopped the device host of " + root.path().string() + " (pid " + pid + ")"),
+            std::string::npos)
+      << stop.output();
+  // Ended, not only asked to: its interface and pid file are gone.
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "devices" / kSocketName));
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "devhost.pid"));
+  const std::string logged = fileText(log);
+  EXPECT_NE(logged.find("daemon running"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("daemon stopped"), std::string::npos) << logged;
+}
+
+// A driver's own message says why its entry failed, in the error and in the log.
+TEST(Devhost, ADriversOwnMessagesReachTheErrorAndTheDaemonsLog) {
+  testing_support::TestSystemRoot root;
+  ::setenv(test_driver::kRefuseVariable, "bad line 7 of the configuration", 1);
+  Program start({WN_DEVHOST, "--daemon", WN_TEST_DRIVER});
+  ::unsetenv(test_driver::kRefuseVariable);
+  EXPECT_EQ(start.wait(), 1);
+  EXPECT_NE(start.output().find("cannot start driver " WN_TEST_DRIVER ": the driver's entry failed with status "
+                                "0xC0000001: refusing to start: bad line 7 of the configuration"),
+            std::string::npos)
+      << start.output();
+  const std::string logged = fileText(root.path() / "devhost.log");
+  EXPECT_NE(logged.find("driver kernel_test_driver: refusing to start: bad line 7 of the configuration"),
+            std::string::npos)
+      << logged;
+}
+
+TEST(Devhost, FilesystemErrorsNameThePathAndTheReason) {
+  testing_support::TestSystemRoot root;
+  const std::filesystem::path file = root.path() / "a-file";
+  std::ofstream(file) << "x";
+  struct Case {
+    const char* what;
+    std::string root;
+    std::function<void()> prepare;
+    std::string text;
+  };
+  const std::string lock = "{6d1b6b0c-3c7e-4c57-9e34-7f2a1e5d9a01}.lock";
+  const Case cases[] = {
+      {"a root below a file", (file / "root").string(), [] {},
+       "cannot create " + (file / "root" / "devices").string() + ": Not a directory"},
+      {"a lock file that is a directory", root.path().string(),
+       [&] { std::filesystem::create_directories(root.path() / "devices" / lock); },
+       "cannot create " + (root.path() / "devices" / lock).string() + ": Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.prepare();
+    ::setenv("WN_SYSTEM_ROOT", c.root.c_str(), 1);
+    Program program({WN_DEVHOST, WN_TEST_DRIVER});
+    ::setenv("WN_SYSTEM_ROOT", root.path().c_str(), 1);
+    EXPECT_EQ(program.wait(), 1);
+    EXPECT_NE(program.output().find(c.text), std::string::npos) << program.output();
+  }
+}
+
+TEST(Devhost, ConnectionsPerProcessAreConfigurable) {
+  testing_support::TestSystemRoot root;
+  Program devhost({WN_DEVHOST, "--connections-per-process", "2", WN_TEST_DRIVER});
+  ASSERT_TRUE(devhost.readUntil("running")) << devhost.output();
+  DeviceFile first;
+  DeviceFile second;
+  DeviceFile third;
+  EXPECT_TRUE(first.isOpen());
+  EXPECT_TRUE(second.isOpen());
+  EXPECT_FALSE(third.isOpen());
+  EXPECT_EQ(third.openError(), ERROR_NOT_ENOUGH_QUOTA);
+  devhost.signal(SIGTERM);
+  EXPECT_EQ(devhost.wait(), 0);
+  EXPECT_NE(devhost.output().find("the most one process may have"), std::string::npos) << devhost.output();
 }
 
 TEST(Devhost, ASecondHostOfTheSameInterfaceIsRefused) {

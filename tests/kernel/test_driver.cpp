@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -151,6 +153,8 @@ class TestDriver {
         state->keptEvent->set();
         return STATUS_SUCCESS;
       }
+      case kThrow:
+        throw std::runtime_error("the test driver throws");
       case kKeepMemory: {
         WriteInput input;
         if (!read(request, &input)) return STATUS_INVALID_PARAMETER;
@@ -224,6 +228,10 @@ extern "C" __attribute__((visibility("default"))) uint32_t DriverEntry(DriverObj
                                                                        const char16_t* registryPath) {
   if (driver == nullptr || registryPath == nullptr || driver->registryPath() != registryPath) {
     return STATUS_INVALID_PARAMETER;
+  }
+  if (const char* refusal = std::getenv(kRefuseVariable)) {
+    driver->log(std::string("refusing to start: ") + refusal);
+    return STATUS_UNSUCCESSFUL;
   }
   auto* state = new TestDriver(driver);
   const NtStatus status =

@@ -26,7 +26,11 @@ enum Code : uint32_t {
   kCompleteInline = 0x00222028,  // pending, then completed before the dispatch returns; output = input
   kSignalKeptLocked = 0x0022202C,  // sets the kept event now, holding the lock every request of the driver takes
   kKeepMemory = 0x00222030,      // WriteInput: maps the caller's range and keeps it with the file
+  kThrow = 0x00222034,           // the callback throws std::runtime_error("the test driver throws")
 };
+
+// When this variable is set, the entry logs its value and fails (STATUS_UNSUCCESSFUL).
+inline constexpr char kRefuseVariable[] = "WN_TEST_DRIVER_REFUSE";
 
 struct FailInput {
   uint32_t status;

@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/device_wire.h"
@@ -233,4 +235,35 @@ TEST(DeviceHostQueries, AnUnansweredQueryTimesOutAndALateAnswerIsDropped) {
   EXPECT_EQ(reply.id, 2u);
   EXPECT_EQ(reply.status, kernel::STATUS_INVALID_DEVICE_REQUEST);
   expectEchoWorks(raw);
+}
+
+// What no caller is told goes to the host's log.
+TEST(DeviceHostLog, FailuresNoCallerHearsOfAreLogged) {
+  testing_support::TestSystemRoot root;
+  kernel::DeviceHost host;
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  host.setLogSink([&](std::string_view line) {
+    std::lock_guard lock(mutex);
+    lines.emplace_back(line);
+  });
+  auto logged = [&](const std::string& text) {
+    std::lock_guard lock(mutex);
+    for (const auto& line : lines) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_EQ(host.start(), 0u);
+  ::setenv(test_driver::kRefuseVariable, "no configuration", 1);
+  std::string error;
+  EXPECT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver", &error), kernel::STATUS_UNSUCCESSFUL);
+  ::unsetenv(test_driver::kRefuseVariable);
+  EXPECT_EQ(error, "the driver's entry failed with status 0xC0000001: refusing to start: no configuration");
+  EXPECT_TRUE(logged("driver WnTestDriver: refusing to start: no configuration"));
+
+  ASSERT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver"), 0u);
+  DeviceFile file;
+  EXPECT_EQ(file.control(test_driver::kThrow, nullptr, 0, nullptr, 0), ERROR_GEN_FAILURE);
+  EXPECT_TRUE(logged("failed on request 0x00222034: the test driver throws; the request fails"));
 }

@@ -249,3 +249,28 @@ TEST_F(HostileEvents, AnAsioClientWithAFullBufferEventCanStillStopAndLeave) {
   EXPECT_EQ(asio.result(), 'r');
   EXPECT_EQ(deviceList().count, 2u);
 }
+
+// A configuration the driver cannot use refuses its start, and its reason,
+// with the line, reaches whoever loads it (devhost prints it; a daemon logs it).
+TEST(SimulatedDriverStart, AConfigurationErrorIsTheReasonTheLoadFails) {
+  testing_support::TestSystemRoot root;
+  const std::string path = (root.path() / "bad.conf").string();
+  std::ofstream(path) << "[device]\nname = Bad\nrates 48000\n";
+  platform::RegistryKey key;
+  ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::LocalMachine,
+                                          u"System\\CurrentControlSet\\Services\\usbaudio_sim\\Parameters",
+                                          platform::KEY_ALL_ACCESS, key),
+            0u);
+  ASSERT_EQ(key.setString(u"ConfigFile", platform::toWide(path)), 0u);
+  key.close();
+  platform::kernel::DeviceHost host;
+  std::string logged;
+  host.setLogSink([&](std::string_view line) { logged += std::string(line) + "\n"; });
+  ASSERT_EQ(host.start(), 0u);
+  std::string error;
+  EXPECT_NE(host.loadDriver(WN_USBAUDIO_SIM_MODULE, u"usbaudio_sim", &error), 0u);
+  EXPECT_NE(error.find("line 3: expected key = value"), std::string::npos) << error;
+  EXPECT_NE(logged.find("driver usbaudio_sim: "), std::string::npos) << logged;
+  host.stop();
+  platform::closeRegistry();
+}
