@@ -22,6 +22,7 @@
 #include "platform/device_io.h"
 #include "platform/events.h"
 #include "platform/shared_memory.h"
+#include "platform/unique_handle.h"
 #include "platform/waits.h"
 #include "tests/kernel/kernel_test_support.h"
 #include "tests/support/child_process.h"
@@ -125,9 +126,9 @@ TEST(DeviceHostAcrossProcesses, CallerDeathFreesItsFileObjects) {
     if (readByte(go[0]) != 'g') return 1;
     auto* first = new DeviceFile;
     auto* second = new DeviceFile;
-    Handle event = createEvent(true, false);
+    const UniqueHandle event(createEvent(true, false));
     if (!first->isOpen() || !second->isOpen() ||
-        first->send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event)}) != 0) {
+        first->send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event.get())}) != 0) {
       return 2;
     }
     Overlapped overlapped;
@@ -201,11 +202,10 @@ TEST(Devhost, ServesItsDriverToOtherProcessesAndStopsOnSigterm) {
             u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\kernel_test_driver");
 
   // The host process signals our event directly.
-  Handle event = createEvent(false, false);
-  ASSERT_EQ(file.send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event)}), 0u);
+  const UniqueHandle event(createEvent(false, false));
+  ASSERT_EQ(file.send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event.get())}), 0u);
   ASSERT_EQ(file.send(test_driver::kSignalLater, uint32_t{10}), 0u);
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
-  closeHandle(event);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
 
   // It writes into our shareable memory.
   auto* block = static_cast<uint8_t*>(allocateShareable(4096));

@@ -24,6 +24,7 @@
 #include "platform/device_io.h"
 #include "platform/events.h"
 #include "platform/handles.h"
+#include "platform/unique_handle.h"
 #include "tests/kernel/kernel_test_support.h"
 #include "tests/kernel/raw_connection.h"
 #include "tests/support/child_process.h"
@@ -278,15 +279,15 @@ TEST(HostileCallerFlood, RunningOutOfDescriptorsRefusesAndRecovers) {
   char byte = 0;
   ASSERT_EQ(::read(ready[0], &byte, 1), 1);
 
-  std::vector<Handle> flood;
+  std::vector<UniqueHandle> flood;
   uint32_t error = 0;
   while (flood.size() < 100) {
-    Handle handle = openDevice(testDevicePath(), 3000);
-    if (handle == kInvalidHandle) {
+    UniqueHandle handle(openDevice(testDevicePath(), 3000));
+    if (!handle.valid()) {
       error = lastError();
       break;
     }
-    flood.push_back(handle);
+    flood.push_back(std::move(handle));
   }
   EXPECT_EQ(error, ERROR_NO_SYSTEM_RESOURCES);
   EXPECT_GE(flood.size(), 10u);
@@ -294,7 +295,7 @@ TEST(HostileCallerFlood, RunningOutOfDescriptorsRefusesAndRecovers) {
   const long ticksBefore = cpuTicks(hostProcess.pid());
   const auto start = Clock::now();
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(openDevice(testDevicePath(), 3000), kInvalidHandle);
+    EXPECT_FALSE(UniqueHandle(openDevice(testDevicePath(), 3000)).valid());
     EXPECT_EQ(lastError(), ERROR_NO_SYSTEM_RESOURCES);
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -302,13 +303,10 @@ TEST(HostileCallerFlood, RunningOutOfDescriptorsRefusesAndRecovers) {
   const double busy = double(cpuTicks(hostProcess.pid()) - ticksBefore) / double(::sysconf(_SC_CLK_TCK)) / seconds;
   EXPECT_LT(busy, 0.3) << "the host used " << busy * 100 << "% of a CPU while refusing";
 
-  for (Handle handle : flood) closeHandle(handle);
-  Handle after = openDevice(testDevicePath(), 3000);
-  EXPECT_NE(after, kInvalidHandle) << "error " << lastError();
-  if (after != kInvalidHandle) {
-    EXPECT_TRUE(deviceIoControl(after, test_driver::kEcho, "x", 1, nullptr, 0, nullptr, nullptr));
-    closeHandle(after);
-  }
+  flood.clear();
+  const UniqueHandle after(openDevice(testDevicePath(), 3000));
+  ASSERT_TRUE(after.valid()) << "error " << lastError();
+  EXPECT_TRUE(deviceIoControl(after.get(), test_driver::kEcho, "x", 1, nullptr, 0, nullptr, nullptr));
   ::close(ready[0]);
   ::close(ready[1]);
 }
@@ -330,13 +328,12 @@ TEST(HostileCallerFlood, OpeningADeviceOfAStoppedHostTimesOut) {
   ASSERT_EQ(::read(ready[0], &byte, 1), 1);
   ASSERT_EQ(::kill(hostProcess.pid(), SIGSTOP), 0);
   const auto start = Clock::now();
-  EXPECT_EQ(openDevice(testDevicePath(), 300), kInvalidHandle);
+  EXPECT_FALSE(UniqueHandle(openDevice(testDevicePath(), 300)).valid());
   EXPECT_EQ(lastError(), ERROR_TIMEOUT);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
   ASSERT_EQ(::kill(hostProcess.pid(), SIGCONT), 0);
-  Handle handle = openDevice(testDevicePath(), 3000);
-  EXPECT_NE(handle, kInvalidHandle);
-  if (handle != kInvalidHandle) closeHandle(handle);
+  const UniqueHandle handle(openDevice(testDevicePath(), 3000));
+  EXPECT_TRUE(handle.valid()) << "error " << lastError();
   ::close(ready[0]);
   ::close(ready[1]);
 }

@@ -131,11 +131,12 @@ void addDatabaseDrivers(Options* options) {
 // Shows the loaded drivers (and, for the machine's host, the system services)
 // running in the service database for as long as this process runs.
 void markRunning(const Options& options, std::vector<platform::RunningMark>* marks) {
+  // The machine's system services first: whoever sees a driver running finds them running too.
   std::vector<std::u16string> names;
-  for (const auto& driver : options.drivers) names.push_back(platform::toWide(driver.service));
   if (options.machineHost) {
-    names.insert(names.end(), std::begin(platform::kMachineSystemServices), std::end(platform::kMachineSystemServices));
+    names.assign(std::begin(platform::kMachineSystemServices), std::end(platform::kMachineSystemServices));
   }
+  for (const auto& driver : options.drivers) names.push_back(platform::toWide(driver.service));
   for (const std::u16string& name : names) {
     platform::RunningMark mark;
     if (mark.mark(name) == 0) marks->push_back(std::move(mark));  // drivers without entry are not shown
