@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -63,19 +64,29 @@ class DeviceConnection;
 // (event set) while their callers wait on the event rather than on the socket.
 class IoThread {
  public:
-  // A child forked from this process does not inherit the thread: it starts
-  // its own (the parent's object is left alone).
-  static IoThread& instance() {
+  // The process's I/O thread, started on first use; null when it cannot be
+  // started (no thread or descriptor left), and tried again next time. A
+  // child forked from this process does not inherit the thread: it starts its
+  // own (the parent's object is left alone).
+  static IoThread* instance() {
     static std::mutex mutex;
     static IoThread* thread = nullptr;
     std::lock_guard lock(mutex);
-    if (thread == nullptr || thread->pid_ != ::getpid()) thread = new IoThread;  // lives until exit
-    return *thread;
+    if (thread == nullptr || thread->pid_ != ::getpid()) {
+      UniqueFd wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+      if (!wakeFd.valid()) return nullptr;
+      try {
+        thread = new IoThread(std::move(wakeFd));  // lives until exit
+      } catch (const std::system_error&) {
+        return nullptr;
+      }
+    }
+    return thread;
   }
   void watch(const std::shared_ptr<DeviceConnection>& connection);
 
  private:
-  IoThread() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  explicit IoThread(UniqueFd wakeFd) : wakeFd_(std::move(wakeFd)) {
     std::thread([this] { loop(); }).detach();
   }
   void loop();
@@ -206,7 +217,7 @@ class DeviceConnection : public std::enable_shared_from_this<DeviceConnection> {
       changed_.notify_all();
       if (pendingCount_ > 0 && !broken_) {
         lock.unlock();
-        IoThread::instance().watch(shared_from_this());
+        if (IoThread* io = IoThread::instance()) io->watch(shared_from_this());
         lock.lock();
       }
     }
@@ -504,6 +515,8 @@ bool deviceIoControl(Handle device, uint32_t code, const void* input, uint32_t i
   std::shared_ptr<DeviceConnection> connection;
   if (auto file = lookupHandleAs<DeviceFileObject>(device)) connection = file->connection();
   if (!connection) return fail(ERROR_INVALID_HANDLE);
+  // A request the driver makes pending completes through the I/O thread.
+  if (IoThread::instance() == nullptr) return fail(ERROR_NO_SYSTEM_RESOURCES);
   if (inputSize > wire::kMaxPayload || outputSize > wire::kMaxPayload || (inputSize > 0 && input == nullptr) ||
       (outputSize > 0 && output == nullptr)) {
     return fail(ERROR_INVALID_PARAMETER);

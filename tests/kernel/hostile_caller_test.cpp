@@ -337,3 +337,49 @@ TEST(HostileCallerFlood, OpeningADeviceOfAStoppedHostTimesOut) {
   ::close(ready[0]);
   ::close(ready[1]);
 }
+
+// A host that cannot create a connection's thread (its address space is
+// full) refuses that connection with a status and serves again once it can.
+TEST(HostileCallerFlood, AMissingThreadRefusesTheConnectionNotTheHost) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own mappings need the address space this test takes away";
+#endif
+  testing_support::Alarm alarm;
+  testing_support::TestSystemRoot root;
+  int ready[2];
+  int lift[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(lift, O_CLOEXEC), 0);
+  testing_support::ChildProcess hostProcess([&] {
+    kernel::DeviceHost host;
+    if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 2;
+    // No room left for another thread's stack.
+    rlimit space{};
+    ::getrlimit(RLIMIT_AS, &space);
+    const rlimit before = space;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    long sizeKiB = 0;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmSize:", 0) == 0) sizeKiB = std::stol(line.substr(7));
+    }
+    space.rlim_cur = static_cast<rlim_t>(sizeKiB + 1024) * 1024;
+    if (::setrlimit(RLIMIT_AS, &space) != 0 || ::write(ready[1], "r", 1) != 1) return 3;
+    char byte;
+    if (::read(lift[0], &byte, 1) != 1 || ::setrlimit(RLIMIT_AS, &before) != 0 || ::write(ready[1], "r", 1) != 1) {
+      return 4;
+    }
+    ::pause();
+    return 0;
+  });
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  EXPECT_FALSE(UniqueHandle(openDevice(testDevicePath(), 3000)).valid());
+  EXPECT_EQ(lastError(), ERROR_NO_SYSTEM_RESOURCES);
+  ASSERT_EQ(::write(lift[1], "l", 1), 1);
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  const UniqueHandle handle(openDevice(testDevicePath(), 3000));
+  ASSERT_TRUE(handle.valid()) << "error " << lastError();
+  EXPECT_TRUE(deviceIoControl(handle.get(), test_driver::kEcho, "x", 1, nullptr, 0, nullptr, nullptr));
+  for (int fd : {ready[0], ready[1], lift[0], lift[1]}) ::close(fd);
+}
