@@ -24,16 +24,6 @@ thread_local const Connection* t_servingConnection = nullptr;
 // What a request holds of its connection's limits until its final answer.
 uint64_t weightOf(const wire::MessageHeader& header) { return uint64_t{header.size} + header.count; }
 
-std::string describeException(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an exception that is not a std::exception";
-  }
-}
-
 class PendingImpl final : public PendingRequest {
  public:
   PendingImpl(std::weak_ptr<Connection> connection, uint32_t id, uint32_t capacity, uint64_t weight)

@@ -103,16 +103,6 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
-std::string describeException(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an exception that is not a std::exception";
-  }
-}
-
 }  // namespace
 
 struct DeviceHost::Impl {

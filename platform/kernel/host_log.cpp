@@ -78,6 +78,16 @@ std::string systemMessage(int error) {
   return ::strerror_r(error, buffer, sizeof buffer);
 }
 
+std::string describeException(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception that is not a std::exception";
+  }
+}
+
 std::string fileError(std::string_view what, const std::string& path, int error) {
   return std::string(what) + " " + path + ": " + systemMessage(error);
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -47,5 +48,8 @@ std::string fileError(std::string_view what, const std::string& path, int error)
 
 // The system's message for an errno value.
 std::string systemMessage(int error);
+
+// What an exception caught with `catch (...)` says.
+std::string describeException(const std::exception_ptr& failure);
 
 }  // namespace platform::kernel

@@ -86,6 +86,63 @@ long cpuTicks(pid_t pid) {
 
 std::u16string testDevicePath() { return kernel_testing::devicePath(test_driver::kLinkName); }
 
+// A device host with the test driver in a child process of its own, for
+// attacks on the host's process itself (its limits, its being stopped).
+// `beforeStart` runs in the child first; `whileRunning` then runs with the
+// host up, and may report a step to the test and wait until the test lets it
+// go on (each side says one byte through a pipe).
+class ChildHost {
+ public:
+  explicit ChildHost(const std::function<void()>& beforeStart = {},
+                     const std::function<void(ChildHost&)>& whileRunning = {})
+      : pipes_(makePipes()), process_([this, beforeStart, whileRunning] {
+          if (beforeStart) beforeStart();
+          kernel::DeviceHost host;
+          if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 2;
+          say(toTest_);
+          if (whileRunning) whileRunning(*this);
+          ::pause();
+          return 0;
+        }) {
+    listen(toTest_);  // the host is up
+  }
+  ~ChildHost() {
+    process_.kill();
+    for (int fd : {toTest_[0], toTest_[1], toHost_[0], toHost_[1]}) ::close(fd);
+  }
+
+  pid_t pid() const { return process_.pid(); }
+  // In the child.
+  void report() { say(toTest_); }
+  void waitForTest() { listen(toHost_); }
+  // In the test.
+  void waitForReport() { listen(toTest_); }
+  void letGo() { say(toHost_); }
+
+ private:
+  struct Pipes {
+    int toTest[2];
+    int toHost[2];
+  };
+  static Pipes makePipes() {
+    Pipes pipes{};
+    if (::pipe2(pipes.toTest, O_CLOEXEC) != 0 || ::pipe2(pipes.toHost, O_CLOEXEC) != 0) std::abort();
+    return pipes;
+  }
+  static void say(const int* pipe) {
+    if (::write(pipe[1], "s", 1) != 1) std::abort();
+  }
+  static void listen(const int* pipe) {
+    char byte;
+    if (::read(pipe[0], &byte, 1) != 1) std::abort();
+  }
+
+  Pipes pipes_;
+  int* toTest_ = pipes_.toTest;
+  int* toHost_ = pipes_.toHost;
+  testing_support::ChildProcess process_;
+};
+
 }  // namespace
 
 TEST_F(HostileCallerTest, AFullEventCounterDoesNotStopTheHost) {
@@ -265,19 +322,10 @@ TEST_F(HostileCallerTest, OneProcessGetsNoMoreThanItsConnections) {
 TEST(HostileCallerFlood, RunningOutOfDescriptorsRefusesAndRecovers) {
   testing_support::Alarm alarm;
   testing_support::TestSystemRoot root;
-  int ready[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  testing_support::ChildProcess hostProcess([&] {
-    rlimit files{48, 48};
-    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) return 1;
-    kernel::DeviceHost host;
-    if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 2;
-    if (::write(ready[1], "r", 1) != 1) return 3;
-    ::pause();
-    return 0;
+  ChildHost hostProcess([] {
+    const rlimit files{48, 48};
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) std::abort();
   });
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
 
   std::vector<UniqueHandle> flood;
   uint32_t error = 0;
@@ -307,25 +355,13 @@ TEST(HostileCallerFlood, RunningOutOfDescriptorsRefusesAndRecovers) {
   const UniqueHandle after(openDevice(testDevicePath(), 3000));
   ASSERT_TRUE(after.valid()) << "error " << lastError();
   EXPECT_TRUE(deviceIoControl(after.get(), test_driver::kEcho, "x", 1, nullptr, 0, nullptr, nullptr));
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 // A stopped host takes no connection: opening gives up with a time-out.
 TEST(HostileCallerFlood, OpeningADeviceOfAStoppedHostTimesOut) {
   testing_support::Alarm alarm;
   testing_support::TestSystemRoot root;
-  int ready[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  testing_support::ChildProcess hostProcess([&] {
-    kernel::DeviceHost host;
-    if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 2;
-    if (::write(ready[1], "r", 1) != 1) return 3;
-    ::pause();
-    return 0;
-  });
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ChildHost hostProcess;
   ASSERT_EQ(::kill(hostProcess.pid(), SIGSTOP), 0);
   const auto start = Clock::now();
   EXPECT_FALSE(UniqueHandle(openDevice(testDevicePath(), 300)).valid());
@@ -334,8 +370,6 @@ TEST(HostileCallerFlood, OpeningADeviceOfAStoppedHostTimesOut) {
   ASSERT_EQ(::kill(hostProcess.pid(), SIGCONT), 0);
   const UniqueHandle handle(openDevice(testDevicePath(), 3000));
   EXPECT_TRUE(handle.valid()) << "error " << lastError();
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 // A host that cannot create a connection's thread (its address space is
@@ -346,13 +380,7 @@ TEST(HostileCallerFlood, AMissingThreadRefusesTheConnectionNotTheHost) {
 #endif
   testing_support::Alarm alarm;
   testing_support::TestSystemRoot root;
-  int ready[2];
-  int lift[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  ASSERT_EQ(::pipe2(lift, O_CLOEXEC), 0);
-  testing_support::ChildProcess hostProcess([&] {
-    kernel::DeviceHost host;
-    if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 2;
+  ChildHost hostProcess({}, [](ChildHost& child) {
     // No room left for another thread's stack.
     rlimit space{};
     ::getrlimit(RLIMIT_AS, &space);
@@ -364,22 +392,18 @@ TEST(HostileCallerFlood, AMissingThreadRefusesTheConnectionNotTheHost) {
       if (line.rfind("VmSize:", 0) == 0) sizeKiB = std::stol(line.substr(7));
     }
     space.rlim_cur = static_cast<rlim_t>(sizeKiB + 1024) * 1024;
-    if (::setrlimit(RLIMIT_AS, &space) != 0 || ::write(ready[1], "r", 1) != 1) return 3;
-    char byte;
-    if (::read(lift[0], &byte, 1) != 1 || ::setrlimit(RLIMIT_AS, &before) != 0 || ::write(ready[1], "r", 1) != 1) {
-      return 4;
-    }
-    ::pause();
-    return 0;
+    if (::setrlimit(RLIMIT_AS, &space) != 0) std::abort();
+    child.report();
+    child.waitForTest();
+    if (::setrlimit(RLIMIT_AS, &before) != 0) std::abort();
+    child.report();
   });
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  hostProcess.waitForReport();  // the limit is in place
   EXPECT_FALSE(UniqueHandle(openDevice(testDevicePath(), 3000)).valid());
   EXPECT_EQ(lastError(), ERROR_NO_SYSTEM_RESOURCES);
-  ASSERT_EQ(::write(lift[1], "l", 1), 1);
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  hostProcess.letGo();
+  hostProcess.waitForReport();  // lifted
   const UniqueHandle handle(openDevice(testDevicePath(), 3000));
   ASSERT_TRUE(handle.valid()) << "error " << lastError();
   EXPECT_TRUE(deviceIoControl(handle.get(), test_driver::kEcho, "x", 1, nullptr, 0, nullptr, nullptr));
-  for (int fd : {ready[0], ready[1], lift[0], lift[1]}) ::close(fd);
 }

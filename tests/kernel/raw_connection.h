@@ -67,6 +67,14 @@ class RawConnection {
     return platform::wire::sendMessage(fd_.get(), header, nullptr, 0, passFd);
   }
 
+  // Asks the test driver to keep an event (request `id`, handle value 0x40)
+  // and receives the host's query about it.
+  bool requestEventQuery(uint32_t id, platform::wire::MessageHeader* query) {
+    const uint64_t handle = 0x40;
+    return request(id, test_driver::kKeepEvent, &handle, sizeof handle, 0) && receive(query) &&
+           query->type == platform::wire::kQuery && query->id == id;
+  }
+
   // The next message within `timeoutMs`.
   bool receive(platform::wire::MessageHeader* header, std::vector<uint8_t>* payload = nullptr,
                int timeoutMs = 5000) {

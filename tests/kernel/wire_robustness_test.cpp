@@ -169,11 +169,8 @@ TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
 TEST_F(HostedDriverTest, RequestsSentDuringAQueryAreServedAfterIt) {
   RawConnection raw;
   ASSERT_TRUE(raw.connected());
-  const uint64_t handle = 0x40;
-  ASSERT_TRUE(raw.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0));
   wire::MessageHeader query;
-  ASSERT_TRUE(raw.receive(&query));
-  ASSERT_EQ(query.type, wire::kQuery);
+  ASSERT_TRUE(raw.requestEventQuery(1, &query));
   const uint32_t value = 5;
   ASSERT_TRUE(raw.request(2, test_driver::kEcho, &value, sizeof value, 4));
   ASSERT_TRUE(raw.answer(1, query.serial, 6, 0, 0, -1));
@@ -190,10 +187,8 @@ TEST_F(HostedDriverTest, RequestsSentDuringAQueryAreServedAfterIt) {
 TEST_F(HostedDriverTest, ACallerThatNeverAnswersBlocksOnlyItsOwnConnection) {
   RawConnection silent;
   ASSERT_TRUE(silent.connected());
-  const uint64_t handle = 0x40;
-  ASSERT_TRUE(silent.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0));
   wire::MessageHeader query;
-  ASSERT_TRUE(silent.receive(&query));
+  ASSERT_TRUE(silent.requestEventQuery(1, &query));
 
   DeviceFile other;
   ASSERT_TRUE(other.isOpen());
@@ -216,11 +211,8 @@ TEST(DeviceHostQueries, AnUnansweredQueryTimesOutAndALateAnswerIsDropped) {
 
   RawConnection raw;
   ASSERT_TRUE(raw.connected());
-  const uint64_t handle = 0x40;
-  ASSERT_TRUE(raw.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0));
   wire::MessageHeader query;
-  ASSERT_TRUE(raw.receive(&query));
-  ASSERT_EQ(query.type, wire::kQuery);
+  ASSERT_TRUE(raw.requestEventQuery(1, &query));
   wire::MessageHeader reply;
   ASSERT_TRUE(raw.receive(&reply, nullptr, 3000));
   EXPECT_EQ(reply.id, 1u);
