@@ -3,32 +3,17 @@
 
 #include <dlfcn.h>
 
-#include <utility>
+#include "platform/unique_resource.h"
 
 namespace platform {
 
-class UniqueModule {
- public:
-  UniqueModule() = default;
-  explicit UniqueModule(void* module) : module_(module) {}
-  UniqueModule(UniqueModule&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
-  UniqueModule& operator=(UniqueModule&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.module_, nullptr));
-    return *this;
-  }
-  UniqueModule(const UniqueModule&) = delete;
-  UniqueModule& operator=(const UniqueModule&) = delete;
-  ~UniqueModule() { reset(); }
-
-  void* get() const { return module_; }
-  bool valid() const { return module_ != nullptr; }
-  void reset(void* module = nullptr) {
-    if (module_ != nullptr) ::dlclose(module_);
-    module_ = module;
-  }
-
- private:
-  void* module_ = nullptr;
+struct ModuleTraits {
+  using Value = void*;
+  static constexpr void* kEmpty = nullptr;
+  static bool owns(void* module) { return module != nullptr; }
+  static void close(void* module) { ::dlclose(module); }
 };
+
+using UniqueModule = UniqueResource<ModuleTraits>;
 
 }  // namespace platform
