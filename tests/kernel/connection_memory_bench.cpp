@@ -63,15 +63,9 @@ void raiseDescriptorLimit() {
   ::setrlimit(RLIMIT_NOFILE, &files);
 }
 
-void waitForByte(int fd) {
-  char byte;
-  [[maybe_unused]] ssize_t n = ::read(fd, &byte, 1);
-}
-
 double hostPerConnection() {
   testing_support::TestSystemRoot root;
-  int ready[2];
-  if (::pipe(ready) != 0) std::exit(1);
+  testing_support::StepPipe ready;
   testing_support::ChildProcess host([&] {
     raiseDescriptorLimit();
     platform::kernel::DeviceHost deviceHost;
@@ -79,11 +73,11 @@ double hostPerConnection() {
     limits.connectionsPerProcess = kConnections + 1;
     deviceHost.setLimits(limits);
     if (deviceHost.start() != 0 || deviceHost.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 1;
-    [[maybe_unused]] ssize_t n = ::write(ready[1], "r", 1);
+    ready.say();
     ::pause();
     return 0;
   });
-  waitForByte(ready[0]);
+  ready.listen();
   const std::u16string path = u"\\\\.\\" + std::u16string(test_driver::kLinkName);
   // One request first, so that the host's one-time allocations are made.
   platform::Handle warm = platform::openDevice(path);
@@ -106,13 +100,12 @@ double hostPerConnection() {
 }
 
 double threadPerSocket() {
-  int ready[2];
-  int go[2];
-  if (::pipe(ready) != 0 || ::pipe(go) != 0) std::exit(1);
+  testing_support::StepPipe ready;
+  testing_support::StepPipe go;
   testing_support::ChildProcess child([&] {
     raiseDescriptorLimit();
-    [[maybe_unused]] ssize_t n = ::write(ready[1], "r", 1);
-    waitForByte(go[0]);
+    ready.say();
+    go.listen();
     std::vector<std::thread> threads;
     for (int i = 0; i < kConnections; ++i) {
       int pair[2];
@@ -122,14 +115,14 @@ double threadPerSocket() {
         ::poll(&p, 1, -1);
       });
     }
-    n = ::write(ready[1], "r", 1);
+    ready.say();
     ::pause();
     return 0;
   });
-  waitForByte(ready[0]);
+  ready.listen();
   const Memory before = memoryOf(child.pid());
-  [[maybe_unused]] ssize_t n = ::write(go[1], "g", 1);
-  waitForByte(ready[0]);
+  go.say();
+  ready.listen();
   const Memory after = memoryOf(child.pid());
   report("raw: one idle thread per socket", before, after, kConnections);
   return double(after.rss - before.rss) / kConnections;

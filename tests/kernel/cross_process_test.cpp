@@ -102,28 +102,15 @@ class Program {
   std::string text_;
 };
 
-void pipeOrFail(int fds[2]) { ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0); }
-
-char readByte(int fd) {
-  char byte = 0;
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) == 1 && ::read(fd, &byte, 1) != 1) byte = 0;
-  return byte;
-}
-
-void writeByte(int fd, char byte) { ASSERT_EQ(::write(fd, &byte, 1), 1); }
-
 }  // namespace
 
 TEST(DeviceHostAcrossProcesses, CallerDeathFreesItsFileObjects) {
   testing_support::TestSystemRoot root;
-  int go[2];
-  int ready[2];
-  pipeOrFail(go);
-  pipeOrFail(ready);
+  testing_support::StepPipe go;
+  testing_support::StepPipe ready;
   // Forked before this process starts any thread.
   testing_support::ChildProcess caller([&] {
-    if (readByte(go[0]) != 'g') return 1;
+    if (go.listen() != 'g') return 1;
     auto* first = new DeviceFile;
     auto* second = new DeviceFile;
     const UniqueHandle event(createEvent(true, false));
@@ -135,36 +122,34 @@ TEST(DeviceHostAcrossProcesses, CallerDeathFreesItsFileObjects) {
     overlapped.event = createEvent(true, false);
     const test_driver::DelayedInput slow{60000, 0};
     deviceIoControl(second->handle(), test_driver::kDelayed, &slow, sizeof slow, nullptr, 0, nullptr, &overlapped);
-    writeByte(ready[1], 'r');
+    ready.say('r');
     ::pause();
     return 0;
   });
   platform::kernel::DeviceHost host;
   ASSERT_EQ(host.start(), 0u);
   ASSERT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver"), 0u);
-  writeByte(go[1], 'g');
-  ASSERT_EQ(readByte(ready[0]), 'r');
+  go.say('g');
+  ASSERT_EQ(ready.listen(std::chrono::seconds(10)), 'r');
 
   DeviceFile observer;
   EXPECT_EQ(observer.stats().openFiles, 3u);
   caller.kill();
   EXPECT_TRUE(eventually([&] { return observer.stats().cleanups == 2; }));
   EXPECT_EQ(observer.stats().openFiles, 1u);
-  for (int fd : {go[0], go[1], ready[0], ready[1]}) ::close(fd);
 }
 
 TEST(DeviceHostAcrossProcesses, StaleSocketOfAKilledHostDoesNotBlockTheNextHost) {
   testing_support::TestSystemRoot root;
-  int ready[2];
-  pipeOrFail(ready);
+  testing_support::StepPipe ready;
   testing_support::ChildProcess killed([&] {
     platform::kernel::DeviceHost host;
     if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 1;
-    writeByte(ready[1], 'r');
+    ready.say('r');
     ::pause();
     return 0;
   });
-  ASSERT_EQ(readByte(ready[0]), 'r');
+  ASSERT_EQ(ready.listen(std::chrono::seconds(10)), 'r');
   {
     DeviceFile whileAlive;
     EXPECT_TRUE(whileAlive.isOpen());
@@ -182,8 +167,6 @@ TEST(DeviceHostAcrossProcesses, StaleSocketOfAKilledHostDoesNotBlockTheNextHost)
   DeviceFile file;
   ASSERT_TRUE(file.isOpen());
   EXPECT_EQ(file.control(test_driver::kEcho, "x", 1, nullptr, 0), 0u);
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 TEST(Devhost, ServesItsDriverToOtherProcessesAndStopsOnSigterm) {

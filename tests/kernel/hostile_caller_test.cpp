@@ -95,52 +95,30 @@ class ChildHost {
  public:
   explicit ChildHost(const std::function<void()>& beforeStart = {},
                      const std::function<void(ChildHost&)>& whileRunning = {})
-      : pipes_(makePipes()), process_([this, beforeStart, whileRunning] {
+      : process_([this, beforeStart, whileRunning] {
           if (beforeStart) beforeStart();
           kernel::DeviceHost host;
           if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 2;
-          say(toTest_);
+          toTest_.say();
           if (whileRunning) whileRunning(*this);
           ::pause();
           return 0;
         }) {
-    listen(toTest_);  // the host is up
-  }
-  ~ChildHost() {
-    process_.kill();
-    for (int fd : {toTest_[0], toTest_[1], toHost_[0], toHost_[1]}) ::close(fd);
+    if (toTest_.listen(std::chrono::seconds(30)) == 0) ADD_FAILURE() << "the host process did not start";
   }
 
   pid_t pid() const { return process_.pid(); }
   // In the child.
-  void report() { say(toTest_); }
-  void waitForTest() { listen(toHost_); }
+  void report() { toTest_.say(); }
+  void waitForTest() { toHost_.listen(); }
   // In the test.
-  void waitForReport() { listen(toTest_); }
-  void letGo() { say(toHost_); }
+  void waitForReport() { toTest_.listen(); }
+  void letGo() { toHost_.say(); }
 
  private:
-  struct Pipes {
-    int toTest[2];
-    int toHost[2];
-  };
-  static Pipes makePipes() {
-    Pipes pipes{};
-    if (::pipe2(pipes.toTest, O_CLOEXEC) != 0 || ::pipe2(pipes.toHost, O_CLOEXEC) != 0) std::abort();
-    return pipes;
-  }
-  static void say(const int* pipe) {
-    if (::write(pipe[1], "s", 1) != 1) std::abort();
-  }
-  static void listen(const int* pipe) {
-    char byte;
-    if (::read(pipe[0], &byte, 1) != 1) std::abort();
-  }
-
-  Pipes pipes_;
-  int* toTest_ = pipes_.toTest;
-  int* toHost_ = pipes_.toHost;
-  testing_support::ChildProcess process_;
+  testing_support::StepPipe toTest_;
+  testing_support::StepPipe toHost_;
+  testing_support::ChildProcess process_;  // last: killed before the pipes close
 };
 
 }  // namespace

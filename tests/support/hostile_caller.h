@@ -23,18 +23,13 @@ class HostileCaller {
   HostileCaller(const HostileCaller&) = delete;
   HostileCaller& operator=(const HostileCaller&) = delete;
 
-  void go();
+  void go() { go_.say(); }
   // The byte the body returned, or 0 when it did not finish in time.
-  char result(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  char result(std::chrono::milliseconds timeout = std::chrono::seconds(20)) { return report_.listen(timeout); }
 
  private:
-  struct Pipes {
-    int go[2];
-    int report[2];
-  };
-  static Pipes makePipes();
-
-  Pipes pipes_;
+  StepPipe go_;
+  StepPipe report_;
   ChildProcess child_;
 };
 
