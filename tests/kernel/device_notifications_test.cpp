@@ -187,10 +187,10 @@ TEST(DeviceNotificationsAcrossProcesses, HostInAnotherProcessIsSeenArrivingAndLe
 
 TEST_F(HostedDriverTest, RecipientMayUnregisterItselfDuringItsCall) {
   struct SelfRemoving : RecordingRecipient {
-    DeviceNotifyHandle handle = nullptr;
+    std::atomic<DeviceNotifyHandle> handle = nullptr;  // written once the watcher thread runs
     void onDeviceChange(uint32_t eventType, const uint8_t* record) override {
       RecordingRecipient::onDeviceChange(eventType, record);
-      EXPECT_TRUE(unregisterDeviceNotification(handle));
+      EXPECT_TRUE(unregisterDeviceNotification(handle.load()));
     }
   } recipient;
   recipient.handle = registerFor(&recipient, kClassA, DEVICE_NOTIFY_SERVICE_HANDLE);
