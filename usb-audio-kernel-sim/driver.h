@@ -65,6 +65,11 @@ class Driver {
 
   // Creates the interfaces and plugs the devices marked as plugged.
   NtStatus start(std::string* error);
+  // Brings the per-device interfaces in step with the plugged devices: each
+  // plugged device has an interface of the panel and service class, so that
+  // its plugging and unplugging reach device interface notifications as a
+  // device's arrival and removal. Called without the driver lock.
+  void syncDeviceInterfaces();
   // Stops every stream and pending completion; the host has cleaned up the
   // file objects already.
   void stop();
@@ -171,6 +176,9 @@ class Driver {
   DriverCounters counters_;
   CompletionDelayer delayer_;
   std::vector<std::u16string> createdLinks_;
+  platform::kernel::DeviceCallbacks deviceCallbacks_;
+  std::mutex interfacesMutex_;  // the per-device interfaces; never taken inside mutex_
+  std::map<uint32_t, std::u16string> deviceInterfaces_;  // by device identifier's first word
 
   std::mutex mutex_;
   uint32_t traceMask_ = 0;
