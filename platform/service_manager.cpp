@@ -389,7 +389,9 @@ bool deleteService(ServiceHandle handle) {
   if (entry.markedForDelete) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   const UniqueFd directory = rt::openDirectory();
   if (!directory.valid()) return false;
-  if (rt::isLocked(directory.get(), entry.name)) {
+  // A service that has reported SERVICE_STOPPED goes at once, even while its
+  // program and monitor are still ending; a running one is marked.
+  if (rt::readStatus(directory.get(), entry.name, entry.config.serviceType).status.currentState != SERVICE_STOPPED) {
     RegistryKey key;
     uint32_t error = RegistryKey::open(RegistryHive::LocalMachine, std::u16string(kServicesKey) + u"\\" + entry.name,
                                        KEY_ALL_ACCESS, key);
@@ -397,7 +399,10 @@ bool deleteService(ServiceHandle handle) {
     if (error != 0) return fail(error);
     // Whoever runs it removes a marked entry when it stops; if it stopped
     // while the mark was being set, that is done here.
-    if (rt::isLocked(directory.get(), entry.name)) return true;
+    if (rt::readStatus(directory.get(), entry.name, entry.config.serviceType).status.currentState !=
+        SERVICE_STOPPED) {
+      return true;
+    }
   }
   const uint32_t error = rt::removeEntry(entry.name);
   return error == 0 || fail(error);

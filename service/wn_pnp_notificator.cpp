@@ -110,11 +110,9 @@ uint32_t WnPnPNotificator::start(WnPnPNotificatorCallbackInterface* callback, co
 uint32_t WnPnPNotificator::run() {
   auto window = std::make_shared<HiddenWindow>(this, platform::currentThreadId());
   window->self_ = window;
-  {
-    std::lock_guard lock(lock_);
-    windowResult_ = window->created() ? 0 : platform::lastError();
-    if (windowResult_ == 0) window_ = window;
-  }
+  // start holds the lock while it waits for the ready event, which publishes these.
+  windowResult_ = window->created() ? 0 : platform::lastError();
+  if (windowResult_ == 0) window_ = window;
   platform::setEvent(ready_.handle());
   if (!window->created()) return windowResult_;
   window->runLoop();
