@@ -238,6 +238,7 @@ std::optional<Fault> Driver::takeFault(uint32_t code) {
 
 NtStatus Driver::onDeviceControl(FileObject& file, IoRequest& hostRequest) {
   Connection* connection = connectionOf(file);
+  ++connection->requests;
   const std::optional<Fault> fault = takeFault(hostRequest.code());
   if (fault && fault->status != STATUS_SUCCESS) return fault->status;
   InformationRecorder request(hostRequest);

@@ -113,7 +113,7 @@ std::string Driver::describeState() {
     out += " events " + std::string(connection->messageEvent ? "m" : "-") +
            (connection->notificationEvent ? "n" : "-");
     out += " queued " + std::to_string(connection->messages.size()) + "/" +
-           std::to_string(connection->notifications.size());
+           std::to_string(connection->notifications.size()) + " requests " + std::to_string(connection->requests.load());
     if (!connection->acquiredChannels.empty()) out += " channels " + std::to_string(connection->acquiredChannels.size());
     if (connection->asio) {
       const AsioStreamCounters counters = connection->asio->counters();
