@@ -26,7 +26,7 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/waits.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/program_runner.h"
 #include "tests/support/root_processes.h"
 #include "tests/support/test_system_root.h"
@@ -55,7 +55,7 @@ std::string simState() {
   return text;
 }
 
-bool serverRegistered() { return simState().find(" server ") != std::string::npos; }
+bool serverRegistered() { return simState().find("client server,") != std::string::npos; }
 
 // Device requests the kernel driver received from these processes.
 uint64_t requestsOf(const std::vector<uint32_t>& pids) {
@@ -63,9 +63,9 @@ uint64_t requestsOf(const std::vector<uint32_t>& pids) {
   uint64_t total = 0;
   for (std::string line; std::getline(lines, line);) {
     for (const uint32_t pid : pids) {
-      if (line.find(" pid " + std::to_string(pid) + " ") == std::string::npos) continue;
-      const size_t at = line.find(" requests ");
-      if (at != std::string::npos) total += std::stoull(line.substr(at + 10));
+      if (line.find(" pid " + std::to_string(pid) + ",") == std::string::npos) continue;
+      const size_t at = line.find(", requests ");
+      if (at != std::string::npos) total += std::stoull(line.substr(at + 11));
     }
   }
   return total;
@@ -127,7 +127,7 @@ int run(int changes) {
   device.rates = "44100 48000 96000";
   device.moreLines = "virtual_inputs = 2\nmixer_outputs = 0:2 5:2\nmixer_monitor_inputs = 0:2\nmixer_playback_inputs = 2:2\n";
   sim_testing::configureSimulatedDriver({device});
-  platform::registerKernelDriver(sim_testing::kServiceName, platform::toWide(USBAUDIO_SIM_MODULE));
+  platform::registerKernelDriver(sim_testing::kServiceName, platform::toWide(WN_USBAUDIO_SIM_MODULE));
   if (testing_support::runProgram({QUINTORSVC, "-install"}).exitCode != 0 ||
       testing_support::runProgram({MACHINE_TOOL, "start"}).exitCode != 0) {
     std::fprintf(stderr, "the machine did not start\n");

@@ -22,7 +22,7 @@
 #include "platform/services.h"
 #include "platform/text.h"
 #include "platform/waits.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/program_runner.h"
 #include "tests/support/root_processes.h"
 #include "usb-audio-kernel-sim/sim_control.h"
@@ -89,7 +89,7 @@ class ServiceMachineTest : public ::testing::Test {
 
   void SetUp() override {
     sim_testing::configureSimulatedDriver(devices());
-    ASSERT_EQ(platform::registerKernelDriver(sim_testing::kServiceName, platform::toWide(USBAUDIO_SIM_MODULE)), 0u);
+    ASSERT_EQ(platform::registerKernelDriver(sim_testing::kServiceName, platform::toWide(WN_USBAUDIO_SIM_MODULE)), 0u);
     prepareRegistry();
     const ProgramResult installed = quintorsvc({"-install"});
     ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
@@ -135,7 +135,7 @@ class ServiceMachineTest : public ::testing::Test {
     return text;
   }
 
-  bool serverRegistered() { return contains(state(), " server "); }
+  bool serverRegistered() { return contains(state(), "client server,"); }
   bool waitForServer() { return eventually([&] { return serverRegistered(); }); }
 
   ORVANE_STREAMING_STATUS streamingStatus() {

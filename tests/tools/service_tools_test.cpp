@@ -80,7 +80,7 @@ class ServiceToolsTest : public ::testing::Test {
 
   void registerSimulatedDriver() {
     const ProgramResult created =
-        sc({"create", "usbaudio_sim", "type=", "kernel", "start=", "system", "binPath=", USBAUDIO_SIM_MODULE});
+        sc({"create", "usbaudio_sim", "type=", "kernel", "start=", "system", "binPath=", WN_USBAUDIO_SIM_MODULE});
     ASSERT_EQ(created.exitCode, 0) << created.err;
   }
 
