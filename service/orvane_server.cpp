@@ -1,6 +1,7 @@
 #include "service/orvane_server.h"
 
 #include <cstring>
+#include <functional>
 
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_service_records.h"
@@ -193,50 +194,43 @@ uint32_t OrvaneServer::refuseIfInUse(ORVANE_STREAMING_STATUS& status) {
   return status.firstUsageCount != 0 || status.secondUsageCount != 0 ? ORVANE_STATUS_SOUND_DEVICE_IN_USE : 0;
 }
 
+uint32_t OrvaneServer::changeWhileDown(const std::function<uint32_t()>& change) {
+  if (const uint32_t result = bringDown(); result != 0) {
+    (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
+    return result;
+  }
+  uint32_t result = change();
+  const uint32_t up = bringUp();
+  if (result == 0) result = up;
+  (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
+  return result;
+}
+
 uint32_t OrvaneServer::setSampleRate(uint32_t rate) {
   ORVANE_STREAMING_STATUS status{};
   if (const uint32_t result = ioctlGetStreamingStatus(status); result != 0) return result;
   if (rate == status.sampleRate) return 0;
   if (status.firstUsageCount != 0 || status.secondUsageCount != 0) return ORVANE_STATUS_SOUND_DEVICE_IN_USE;
   (void)ioctlPresetSampleRate(rate);
-  if (const uint32_t result = bringDown(); result != 0) {
-    (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
-    return result;
-  }
-  uint32_t result = ioctlSetSampleRate(rate);
-  const uint32_t up = bringUp();
-  if (result == 0) result = up;
-  (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
-  (void)notify(ORVANE_MSG_CODE_SAMPLE_RATE_CHANGED);
+  bool changed = false;
+  const uint32_t result = changeWhileDown([&] {
+    changed = true;
+    return ioctlSetSampleRate(rate);
+  });
+  if (changed) (void)notify(ORVANE_MSG_CODE_SAMPLE_RATE_CHANGED);
   return result;
 }
 
 uint32_t OrvaneServer::setBufferSizes(const ORVANE_BUFFER_SETTINGS& settings) {
   ORVANE_STREAMING_STATUS status{};
   if (const uint32_t result = refuseIfInUse(status); result != 0) return result;
-  if (const uint32_t result = bringDown(); result != 0) {
-    (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
-    return result;
-  }
-  uint32_t result = ioctlSetBufferSizes(settings);
-  const uint32_t up = bringUp();
-  if (result == 0) result = up;
-  (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
-  return result;
+  return changeWhileDown([&] { return ioctlSetBufferSizes(settings); });
 }
 
 uint32_t OrvaneServer::setStreamingDevice(const ORVANE_STREAMING_DEVICE_SELECTION& selection) {
   ORVANE_STREAMING_STATUS status{};
   if (const uint32_t result = refuseIfInUse(status); result != 0) return result;
-  if (const uint32_t result = bringDown(); result != 0) {
-    (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
-    return result;
-  }
-  uint32_t result = ioctlSetStreamingDevice(selection);
-  const uint32_t up = bringUp();
-  if (result == 0) result = up;
-  (void)notify(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED);
-  return result;
+  return changeWhileDown([&] { return ioctlSetStreamingDevice(selection); });
 }
 
 uint32_t OrvaneServer::setDsdMode(uint8_t flag) {
@@ -381,68 +375,58 @@ uint32_t OrvaneServer::transition(uint32_t command, uint32_t from, uint32_t to, 
   return 0;
 }
 
-uint32_t OrvaneServer::bringUp() {
-  if (const uint32_t status = broadcastCanStart(); status != 0) return status;
+uint32_t OrvaneServer::driveEngine(const std::function<EngineStep(const ORVANE_STREAMING_STATUS&)>& step) {
   for (int pass = 0; pass < kMaxTransitions; ++pass) {
     ORVANE_STREAMING_STATUS status{};
     if (const uint32_t result = ioctlGetStreamingStatus(status); result != 0) return result;
-    const uint32_t rate = status.sampleRate;
-    uint32_t result = 0;
-    switch (status.state) {
-      case ORVANE_STREAMING_STATE_DOWN:
-        result = transition(ORVANE_STREAMING_COMMAND_INITIALIZE, ORVANE_STREAMING_STATE_DOWN,
-                            ORVANE_STREAMING_STATE_READY, rate, true);
-        break;
-      case ORVANE_STREAMING_STATE_READY:
-        if (!isStreamingWanted(status)) return 0;
-        result = transition(ORVANE_STREAMING_COMMAND_PREPARE, ORVANE_STREAMING_STATE_READY,
-                            ORVANE_STREAMING_STATE_PREPARED, rate, true);
-        break;
-      case ORVANE_STREAMING_STATE_PREPARED:
-        result = transition(ORVANE_STREAMING_COMMAND_START, ORVANE_STREAMING_STATE_PREPARED,
-                            ORVANE_STREAMING_STATE_RUNNING, rate, true);
-        break;
-      case ORVANE_STREAMING_STATE_RUNNING:
-        return 0;
-      case ORVANE_STREAMING_STATE_ERROR:
-      case ORVANE_STREAMING_STATE_UNSUPPORTED:
-        result = ioctlStreamingControl(ORVANE_STREAMING_COMMAND_RECOVER);
-        break;
-      default:
-        return ORVANE_STATUS_INVALID_STATE;
+    EngineStep next;
+    if (status.state == ORVANE_STREAMING_STATE_ERROR || status.state == ORVANE_STREAMING_STATE_UNSUPPORTED) {
+      next = {false, ioctlStreamingControl(ORVANE_STREAMING_COMMAND_RECOVER)};
+    } else if (status.state == ORVANE_STREAMING_STATE_UNDEFINED || status.state > ORVANE_STREAMING_STATE_UNSUPPORTED) {
+      next = {true, ORVANE_STATUS_INVALID_STATE};
+    } else {
+      next = step(status);
     }
-    if (result != 0) return result;
+    if (next.done || next.status != 0) return next.status;
   }
   return ORVANE_STATUS_INVALID_STATE;
 }
 
-uint32_t OrvaneServer::bringDown() {
-  for (int pass = 0; pass < kMaxTransitions; ++pass) {
-    ORVANE_STREAMING_STATUS status{};
-    if (const uint32_t result = ioctlGetStreamingStatus(status); result != 0) return result;
+uint32_t OrvaneServer::bringUp() {
+  if (const uint32_t status = broadcastCanStart(); status != 0) return status;
+  return driveEngine([this](const ORVANE_STREAMING_STATUS& status) -> EngineStep {
     const uint32_t rate = status.sampleRate;
-    uint32_t result = 0;
     switch (status.state) {
       case ORVANE_STREAMING_STATE_DOWN:
-        return 0;
+        return {false, transition(ORVANE_STREAMING_COMMAND_INITIALIZE, ORVANE_STREAMING_STATE_DOWN,
+                                  ORVANE_STREAMING_STATE_READY, rate, true)};
       case ORVANE_STREAMING_STATE_READY:
-        result = transition(ORVANE_STREAMING_COMMAND_SHUTDOWN, ORVANE_STREAMING_STATE_READY,
-                            ORVANE_STREAMING_STATE_DOWN, rate, false);
-        break;
+        if (!isStreamingWanted(status)) return {true, 0};
+        return {false, transition(ORVANE_STREAMING_COMMAND_PREPARE, ORVANE_STREAMING_STATE_READY,
+                                  ORVANE_STREAMING_STATE_PREPARED, rate, true)};
       case ORVANE_STREAMING_STATE_PREPARED:
-      case ORVANE_STREAMING_STATE_RUNNING:
-        result = transition(ORVANE_STREAMING_COMMAND_STOP, status.state, ORVANE_STREAMING_STATE_READY, rate, false);
-        break;
-      case ORVANE_STREAMING_STATE_ERROR:
-      case ORVANE_STREAMING_STATE_UNSUPPORTED:
-        result = ioctlStreamingControl(ORVANE_STREAMING_COMMAND_RECOVER);
-        break;
-      default:
-        return ORVANE_STATUS_INVALID_STATE;
+        return {false, transition(ORVANE_STREAMING_COMMAND_START, ORVANE_STREAMING_STATE_PREPARED,
+                                  ORVANE_STREAMING_STATE_RUNNING, rate, true)};
+      default:  // Running
+        return {true, 0};
     }
-    if (result != 0) return result;
-  }
-  return ORVANE_STATUS_INVALID_STATE;
+  });
+}
+
+uint32_t OrvaneServer::bringDown() {
+  return driveEngine([this](const ORVANE_STREAMING_STATUS& status) -> EngineStep {
+    const uint32_t rate = status.sampleRate;
+    switch (status.state) {
+      case ORVANE_STREAMING_STATE_DOWN:
+        return {true, 0};
+      case ORVANE_STREAMING_STATE_READY:
+        return {false, transition(ORVANE_STREAMING_COMMAND_SHUTDOWN, ORVANE_STREAMING_STATE_READY,
+                                  ORVANE_STREAMING_STATE_DOWN, rate, false)};
+      default:  // Prepared or Running
+        return {false,
+                transition(ORVANE_STREAMING_COMMAND_STOP, status.state, ORVANE_STREAMING_STATE_READY, rate, false)};
+    }
+  });
 }
 
 uint32_t OrvaneServer::stopIfUnused() {

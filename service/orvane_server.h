@@ -7,6 +7,7 @@
 // and keeps one device connection (OrvaneDeviceCtrl) per connected device.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "device-access/orvane_driver.h"
@@ -78,6 +79,20 @@ class OrvaneServer : public OrvaneDriver {
   // Sends a command and reports a failure to the controllers as the table says.
   uint32_t transition(uint32_t command, uint32_t from, uint32_t to, uint32_t rate, bool abortOnHook);
   uint32_t refuseIfInUse(ORVANE_STREAMING_STATUS& status);
+  // One step of bringing the engine up or down: done (with the status to
+  // return), or a command sent (its status; the state is read again).
+  struct EngineStep {
+    bool done = false;
+    uint32_t status = 0;
+  };
+  // Reads the state and takes steps until one is done or fails; Error and
+  // Unsupported are recovered (command 1), Undefined and unknown states give
+  // ORVANE_STATUS_INVALID_STATE, and so does a 16th step.
+  uint32_t driveEngine(const std::function<EngineStep(const ORVANE_STREAMING_STATUS&)>& step);
+  // Brings the engine down, makes the change, brings it up again and sends
+  // 3010 (also when the engine did not come down). The change's status, else
+  // the bring-up's.
+  uint32_t changeWhileDown(const std::function<uint32_t()>& change);
 
   bool disconnectPending_ = false;
 };

@@ -26,6 +26,7 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/waits.h"
+#include "tests/service/service_machine.h"
 #include "tests/support/simulated_driver.h"
 #include "tests/support/program_runner.h"
 #include "tests/support/root_processes.h"
@@ -33,6 +34,9 @@
 
 namespace {
 
+using service_testing::serverRegistered;
+using service_testing::servicePid;
+using service_testing::simState;
 using Clock = std::chrono::steady_clock;
 
 double microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
@@ -42,20 +46,6 @@ double percentile(std::vector<double> values, double p) {
   const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
   return values[index];
 }
-
-std::string simState() {
-  sim_testing::SimControl control;
-  if (control.open() != 0) return {};
-  std::string text(usbaudio_sim::SIM_MAX_STATE_TEXT, '\0');
-  if (control.control(usbaudio_sim::SIM_CONTROL_GET_STATE, nullptr, 0, text.data(),
-                      static_cast<uint32_t>(text.size())) != 0) {
-    return {};
-  }
-  text.resize(text.find('\0'));
-  return text;
-}
-
-bool serverRegistered() { return simState().find("client server,") != std::string::npos; }
 
 // Device requests the kernel driver received from these processes.
 uint64_t requestsOf(const std::vector<uint32_t>& pids) {
@@ -69,17 +59,6 @@ uint64_t requestsOf(const std::vector<uint32_t>& pids) {
     }
   }
   return total;
-}
-
-uint32_t servicePid() {
-  const platform::ServiceHandle manager = platform::openServiceManager(nullptr, nullptr, platform::SC_MANAGER_CONNECT);
-  const platform::ServiceHandle service = platform::openService(manager, u"quintorsvc", platform::SERVICE_ALL_ACCESS);
-  platform::ServiceStatus status;
-  uint32_t pid = 0;
-  (void)platform::queryServiceStatusProcess(service, &status, &pid);
-  platform::closeServiceHandle(service);
-  platform::closeServiceHandle(manager);
-  return pid;
 }
 
 // Stops and starts the service; the time from the start request until it is registered as server.

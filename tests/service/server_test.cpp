@@ -318,6 +318,19 @@ TEST_F(ServerTest, AServiceKilledMidRequestLeavesTheClientAClearStatusAndComesBa
   EXPECT_EQ(setRate(96000), 0u);
 }
 
+TEST_F(ServerTest, BringUpRecoversAnEngineInErrorAndStopsAtReadyWhenNothingWantsStreaming) {
+  ASSERT_EQ(control.notify(ORVANE_MSG_CODE_STREAMING_WANTED), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(streamingStatus().state, ORVANE_STREAMING_STATE_READY) << "nothing wants streaming";
+  openView();
+  ASSERT_EQ(usbaudioSim({"streaming-error"}).exitCode, 0);
+  ASSERT_EQ(streamingStatus().state, ORVANE_STREAMING_STATE_ERROR);
+  ASSERT_EQ(control.notify(ORVANE_MSG_CODE_STREAMING_WANTED), 0u);
+  EXPECT_TRUE(reachesState(kRunning)) << state();
+  view.closeDriver();  // the view's usage ends: 3004
+  EXPECT_TRUE(reachesState(ORVANE_STREAMING_STATE_READY)) << "stopped when unused";
+}
+
 TEST_F(ServerTest, TheTimerWakesTheWorkerWithoutEndingItsLoop) {
   std::this_thread::sleep_for(std::chrono::milliseconds(3300));  // at least one 3 s period
   EXPECT_EQ(setRate(96000), 0u);

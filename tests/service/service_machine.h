@@ -81,6 +81,34 @@ inline DeviceSpec miniDevice() {
   return device;
 }
 
+// The simulated driver's state dump (text form).
+inline std::string simState() {
+  sim_testing::SimControl reader;
+  if (reader.open() != 0) return "(no simulated driver)";
+  std::string text(usbaudio_sim::SIM_MAX_STATE_TEXT, '\0');
+  if (reader.control(usbaudio_sim::SIM_CONTROL_GET_STATE, nullptr, 0, text.data(), static_cast<uint32_t>(text.size())) !=
+      0) {
+    return "(no state)";
+  }
+  text.resize(text.find('\0'));
+  return text;
+}
+
+// Whether the kernel driver has a server registered.
+inline bool serverRegistered() { return contains(simState(), "client server,"); }
+
+// The process of the running service, or 0.
+inline uint32_t servicePid() {
+  const platform::ServiceHandle manager = platform::openServiceManager(nullptr, nullptr, platform::SC_MANAGER_CONNECT);
+  const platform::ServiceHandle service = platform::openService(manager, u"quintorsvc", platform::SERVICE_QUERY_STATUS);
+  platform::ServiceStatus status;
+  uint32_t pid = 0;
+  (void)platform::queryServiceStatusProcess(service, &status, &pid);
+  platform::closeServiceHandle(service);
+  platform::closeServiceHandle(manager);
+  return pid;
+}
+
 class ServiceMachineTest : public ::testing::Test {
  protected:
   virtual std::vector<DeviceSpec> devices() const { return {studioDevice()}; }
@@ -122,20 +150,7 @@ class ServiceMachineTest : public ::testing::Test {
     std::fprintf(stderr, "%s\n", text.c_str());
   }
 
-  // The simulated driver's state dump.
-  std::string state() {
-    sim_testing::SimControl reader;
-    if (reader.open() != 0) return "(no simulated driver)";
-    std::string text(usbaudio_sim::SIM_MAX_STATE_TEXT, '\0');
-    if (reader.control(usbaudio_sim::SIM_CONTROL_GET_STATE, nullptr, 0, text.data(),
-                       static_cast<uint32_t>(text.size())) != 0) {
-      return "(no state)";
-    }
-    text.resize(text.find('\0'));
-    return text;
-  }
-
-  bool serverRegistered() { return contains(state(), "client server,"); }
+  std::string state() { return simState(); }
   bool waitForServer() { return eventually([&] { return serverRegistered(); }); }
 
   ORVANE_STREAMING_STATUS streamingStatus() {
@@ -190,18 +205,6 @@ class ServiceMachineTest : public ::testing::Test {
   void openView() {
     ASSERT_EQ(view.openConnection(sim_testing::kPanelLink, ORVANE_CLIENT_TYPE_VIEW, false), 0u);
     ASSERT_TRUE(reachesState(ORVANE_STREAMING_STATE_RUNNING)) << state();
-  }
-
-  uint32_t servicePid() {
-    const platform::ServiceHandle manager = platform::openServiceManager(nullptr, nullptr, platform::SC_MANAGER_CONNECT);
-    const platform::ServiceHandle service =
-        platform::openService(manager, u"quintorsvc", platform::SERVICE_QUERY_STATUS);
-    platform::ServiceStatus status;
-    uint32_t pid = 0;
-    (void)platform::queryServiceStatusProcess(service, &status, &pid);
-    platform::closeServiceHandle(service);
-    platform::closeServiceHandle(manager);
-    return pid;
   }
 
   ORVANE_DEVICE_ID firstDevice() {

@@ -25,6 +25,7 @@
 #include "platform/unique_fd.h"
 #include "platform/waits.h"
 #include "tools/common/tool.h"
+#include "tools/sc/sc_handle.h"
 #include "tools/sc/service_text.h"
 
 #ifndef WN_DEVHOST_PATH
@@ -59,20 +60,6 @@ a running or a stop of a stopped machine), 1 a failure, 2 a usage error.
 constexpr auto kServiceLimit = std::chrono::seconds(30);
 constexpr auto kStopLimit = std::chrono::seconds(20);
 constexpr auto kHostStopLimit = std::chrono::seconds(10);
-
-class ScHandle {
- public:
-  explicit ScHandle(platform::ServiceHandle handle = nullptr) : handle_(handle) {}
-  ~ScHandle() {
-    if (handle_ != nullptr) platform::closeServiceHandle(handle_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  platform::ServiceHandle get() const { return handle_; }
-
- private:
-  platform::ServiceHandle handle_;
-};
 
 struct Entry {
   std::u16string name;

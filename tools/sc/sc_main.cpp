@@ -11,6 +11,7 @@
 #include "platform/services.h"
 #include "platform/text.h"
 #include "tools/common/tool.h"
+#include "tools/sc/sc_handle.h"
 #include "tools/sc/service_text.h"
 
 namespace {
@@ -46,21 +47,6 @@ The machine is the one under $WN_SYSTEM_ROOT. Exit codes: 0 success, 1 a failed 
 
 constexpr tool::OptionSpec kOptions[] = {{"--wait", false}};
 constexpr auto kWaitLimit = std::chrono::seconds(30);
-
-// An open service control manager handle, closed at the end of its scope.
-class ScHandle {
- public:
-  explicit ScHandle(platform::ServiceHandle handle) : handle_(handle) {}
-  ~ScHandle() {
-    if (handle_ != nullptr) platform::closeServiceHandle(handle_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  platform::ServiceHandle get() const { return handle_; }
-
- private:
-  platform::ServiceHandle handle_;
-};
 
 platform::ServiceHandle openManager() {
   tool::checkSystemRoot();
