@@ -14,9 +14,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device-access/orvane_client.h"
@@ -34,6 +34,7 @@
 
 namespace {
 
+using service_testing::eventually;
 using service_testing::serverRegistered;
 using service_testing::servicePid;
 using service_testing::simState;
@@ -61,20 +62,45 @@ uint64_t requestsOf(const std::vector<uint32_t>& pids) {
   return total;
 }
 
-// Stops and starts the service; the time from the start request until it is registered as server.
+// The machine on the benchmark's root: stopped, and every process of the
+// root ended, however the run ends.
+class MachineGuard {
+ public:
+  explicit MachineGuard(const std::filesystem::path& root) : root_(root) {}
+  ~MachineGuard() {
+    testing_support::runProgram({MACHINE_TOOL, "stop"});
+    testing_support::endProcessesOfRoot(root_);
+  }
+  MachineGuard(const MachineGuard&) = delete;
+  MachineGuard& operator=(const MachineGuard&) = delete;
+
+ private:
+  std::filesystem::path root_;
+};
+
+// Stops and starts the service; the time from the start request until it is
+// registered as server, or a negative value when it did not stop or connect
+// within 10 s.
 double startToConnected() {
   const platform::ServiceHandle manager = platform::openServiceManager(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS);
   const platform::ServiceHandle service = platform::openService(manager, u"quintorsvc", platform::SERVICE_ALL_ACCESS);
   platform::ServiceStatus status;
   (void)platform::controlService(service, platform::SERVICE_CONTROL_STOP, &status);
-  while (serverRegistered() || (platform::queryServiceStatus(service, &status) &&
-                                status.currentState != platform::SERVICE_STOPPED)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  double taken = -1;
+  const bool stopped = eventually([&] {
+    return !serverRegistered() && platform::queryServiceStatus(service, &status) &&
+           status.currentState == platform::SERVICE_STOPPED;
+  });
   const Clock::time_point begin = Clock::now();
-  if (!platform::startService(service, 0, nullptr)) std::fprintf(stderr, "start failed: %u\n", platform::lastError());
-  while (!serverRegistered()) std::this_thread::sleep_for(std::chrono::microseconds(500));
-  const double taken = microseconds(Clock::now() - begin);
+  if (!stopped) {
+    std::fprintf(stderr, "the service did not stop\n");
+  } else if (!platform::startService(service, 0, nullptr)) {
+    std::fprintf(stderr, "start failed: %u\n", platform::lastError());
+  } else if (eventually([] { return serverRegistered(); })) {
+    taken = microseconds(Clock::now() - begin);
+  } else {
+    std::fprintf(stderr, "the service did not connect within 10 s\n");
+  }
   platform::closeServiceHandle(service);
   platform::closeServiceHandle(manager);
   return taken;
@@ -107,18 +133,20 @@ int run(int changes) {
   device.moreLines = "virtual_inputs = 2\nmixer_outputs = 0:2 5:2\nmixer_monitor_inputs = 0:2\nmixer_playback_inputs = 2:2\n";
   sim_testing::configureSimulatedDriver({device});
   platform::registerKernelDriver(sim_testing::kServiceName, platform::toWide(WN_USBAUDIO_SIM_MODULE));
+  const MachineGuard machine(root.path());
   if (testing_support::runProgram({QUINTORSVC, "-install"}).exitCode != 0 ||
-      testing_support::runProgram({MACHINE_TOOL, "start"}).exitCode != 0) {
+      testing_support::runProgram({MACHINE_TOOL, "start"}).exitCode != 0 ||
+      !eventually([] { return serverRegistered(); })) {
     std::fprintf(stderr, "the machine did not start\n");
-    testing_support::endProcessesOfRoot(root.path());
     return 1;
   }
-  while (!serverRegistered()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   std::vector<double> starts;
   std::vector<double> spawns;
   for (int i = 0; i < 10; ++i) {
-    starts.push_back(startToConnected());
+    const double taken = startToConnected();
+    if (taken < 0) return 1;
+    starts.push_back(taken);
     spawns.push_back(bareProcess());
   }
 
@@ -127,11 +155,17 @@ int run(int changes) {
   platform::setCurrentThreadPriority(platform::THREAD_PRIORITY_TIME_CRITICAL);
   std::printf("real-time priority %s\n", platform::currentThreadIsRealTime() ? "granted" : "refused (normal priority)");
   OrvaneClient client;
-  if (client.openConnection(sim_testing::kPanelLink, ORVANE_CLIENT_TYPE_PANEL, true) != 0) return 1;
+  if (client.openConnection(sim_testing::kPanelLink, ORVANE_CLIENT_TYPE_PANEL, true) != 0) {
+    std::fprintf(stderr, "the client could not connect\n");
+    return 1;
+  }
   const std::vector<uint32_t> pids = {servicePid(), platform::currentProcessId()};
   // One change first, to count its device requests (the state reads in between count none: another connection).
   const uint64_t before = requestsOf(pids);
-  if (client.setSampleRate(44100, 10000) != 0 || !waitForRateChanged(client)) return 1;
+  if (client.setSampleRate(44100, 10000) != 0 || !waitForRateChanged(client)) {
+    std::fprintf(stderr, "the first rate change failed\n");
+    return 1;
+  }
   const uint64_t perChange = requestsOf(pids) - before;
 
   std::vector<double> paths;
@@ -151,8 +185,6 @@ int run(int changes) {
     bare.push_back(microseconds(Clock::now() - begin));
   }
   client.closeDriver();
-  testing_support::runProgram({MACHINE_TOOL, "stop"});
-  testing_support::endProcessesOfRoot(root.path());
   if (paths.empty()) return 1;
 
   std::printf("Sample rate change, client request -> response and 3011 at the client (%zu changes)\n", paths.size());
@@ -173,4 +205,16 @@ int run(int changes) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run(argc > 1 ? std::atoi(argv[1]) : 300); }
+int main(int argc, char** argv) {
+  int changes = 300;
+  if (argc > 1) {
+    char* end = nullptr;
+    const long value = std::strtol(argv[1], &end, 10);
+    if (argc > 2 || *end != '\0' || value < 1 || value > 1000000) {
+      std::fprintf(stderr, "usage: rate_change_bench [CHANGES]  (CHANGES from 1 to 1000000, default 300)\n");
+      return 2;
+    }
+    changes = static_cast<int>(value);
+  }
+  return run(changes);
+}
