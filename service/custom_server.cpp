@@ -1,22 +1,8 @@
 #include "service/custom_server.h"
 
-#include <cstring>
-
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
 #include "service/custom_device.h"
-
-namespace {
-
-// The payload of 11001 and 11002: exactly 16 bytes.
-uint32_t configurationPayload(const ORVANE_MESSAGE& request, ORVANE_SOUND_DEVICE_CONFIGURATION& configuration) {
-  if (request.payloadLength > sizeof configuration) return ORVANE_STATUS_INVALID_LENGTH;
-  if (request.payloadLength < sizeof configuration) return ORVANE_STATUS_INVALID_MSG_SIZE;
-  std::memcpy(&configuration, request.payload, sizeof configuration);
-  return 0;
-}
-
-}  // namespace
 
 CustomServer::CustomServer() = default;
 CustomServer::~CustomServer() = default;
@@ -33,7 +19,7 @@ uint32_t CustomServer::onCustomRequest(const ORVANE_MESSAGE& request, ORVANE_MES
 
 uint32_t CustomServer::setSoundDeviceConfiguration(const ORVANE_MESSAGE& request) {
   ORVANE_SOUND_DEVICE_CONFIGURATION configuration{};
-  if (const uint32_t status = configurationPayload(request, configuration); status != 0) return status;
+  if (const uint32_t status = requestPayload(request, configuration); status != 0) return status;
   auto* device =
       dynamic_cast<CustomDevice*>(findDeviceCtrl(configuration.deviceId.first, configuration.deviceId.second));
   if (device == nullptr) return ORVANE_STATUS_OBJECT_NOT_FOUND;
@@ -51,7 +37,7 @@ uint32_t CustomServer::setSoundDeviceConfiguration(const ORVANE_MESSAGE& request
 
 uint32_t CustomServer::getSoundDeviceConfiguration(const ORVANE_MESSAGE& request, ORVANE_MESSAGE& response) {
   ORVANE_SOUND_DEVICE_CONFIGURATION configuration{};
-  if (const uint32_t status = configurationPayload(request, configuration); status != 0) return status;
+  if (const uint32_t status = requestPayload(request, configuration); status != 0) return status;
   auto* device =
       dynamic_cast<CustomDevice*>(findDeviceCtrl(configuration.deviceId.first, configuration.deviceId.second));
   if (device == nullptr) return ORVANE_STATUS_OBJECT_NOT_FOUND;

@@ -27,15 +27,6 @@ uint32_t word(const ORVANE_STREAMING_STATUS& status, size_t offset) {
   return value;
 }
 
-// Copies a request's payload into a buffer of the expected size: longer
-// payloads are refused with INVALID_LENGTH, shorter with INVALID_MSG_SIZE.
-uint32_t exactPayload(const ORVANE_MESSAGE& message, void* buffer, uint32_t size) {
-  if (message.payloadLength > size) return ORVANE_STATUS_INVALID_LENGTH;
-  if (message.payloadLength < size) return ORVANE_STATUS_INVALID_MSG_SIZE;
-  std::memcpy(buffer, message.payload, size);
-  return 0;
-}
-
 bool isStreamingState(uint32_t state) {
   return state == ORVANE_STREAMING_STATE_PREPARED || state == ORVANE_STREAMING_STATE_RUNNING;
 }
@@ -160,26 +151,33 @@ uint32_t OrvaneServer::notify(uint32_t code) {
 // ---------------------------------------------------------------------------
 // Requests
 
+uint32_t OrvaneServer::requestPayload(const ORVANE_MESSAGE& request, void* record, uint32_t size) {
+  if (request.payloadLength > size) return ORVANE_STATUS_INVALID_LENGTH;
+  if (request.payloadLength < size) return ORVANE_STATUS_INVALID_MSG_SIZE;
+  std::memcpy(record, request.payload, size);
+  return 0;
+}
+
 uint32_t OrvaneServer::onRequest(const ORVANE_MESSAGE& request, ORVANE_MESSAGE& response) {
   switch (request.code) {
     case ORVANE_MSG_CODE_SET_SAMPLE_RATE: {
       uint32_t rate = 0;
-      const uint32_t status = exactPayload(request, &rate, sizeof rate);
+      const uint32_t status = requestPayload(request, rate);
       return status != 0 ? status : setSampleRate(rate);
     }
     case ORVANE_MSG_CODE_SET_BUFFER_SIZES: {
       ORVANE_BUFFER_SETTINGS settings{};
-      const uint32_t status = exactPayload(request, &settings, sizeof settings);
+      const uint32_t status = requestPayload(request, settings);
       return status != 0 ? status : setBufferSizes(settings);
     }
     case ORVANE_MSG_CODE_SELECT_STREAMING_DEVICE: {
       ORVANE_STREAMING_DEVICE_SELECTION selection{};
-      const uint32_t status = exactPayload(request, &selection, sizeof selection);
+      const uint32_t status = requestPayload(request, selection);
       return status != 0 ? status : setStreamingDevice(selection);
     }
     case ORVANE_MSG_CODE_SET_DSD_MODE: {
       uint8_t flag = 0;
-      const uint32_t status = exactPayload(request, &flag, sizeof flag);
+      const uint32_t status = requestPayload(request, flag);
       return status != 0 ? status : setDsdMode(flag);
     }
     default:

@@ -69,6 +69,15 @@ class OrvaneServer : public OrvaneDriver {
   uint32_t stopIfUnused();
 
  protected:
+  // Copies a request's payload into a record of the size the request has: a
+  // longer payload is refused with ORVANE_STATUS_INVALID_LENGTH, a shorter
+  // one with ORVANE_STATUS_INVALID_MSG_SIZE.
+  static uint32_t requestPayload(const ORVANE_MESSAGE& request, void* record, uint32_t size);
+  template <typename Record>
+  static uint32_t requestPayload(const ORVANE_MESSAGE& request, Record& record) {
+    return requestPayload(request, &record, sizeof record);
+  }
+
   // The device controller of the list with that identifier, or null.
   OrvaneDeviceCtrl* findDeviceCtrl(uint32_t first, uint32_t second) const;
 
