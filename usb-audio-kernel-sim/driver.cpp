@@ -231,6 +231,10 @@ std::optional<Fault> Driver::takeFault(uint32_t code) {
   std::lock_guard lock(mutex_);
   auto found = faults_.find(code);
   if (found == faults_.end()) return std::nullopt;
+  if (found->second.letThrough > 0) {
+    --found->second.letThrough;
+    return std::nullopt;
+  }
   Fault fault = found->second;
   if (found->second.remaining > 0 && --found->second.remaining == 0) faults_.erase(found);
   return fault;

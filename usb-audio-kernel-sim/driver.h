@@ -55,6 +55,7 @@ struct Fault {
   uint32_t status = 0;
   uint32_t delayMilliseconds = 0;
   uint32_t remaining = 0;  // 0: every request
+  uint32_t letThrough = 0;  // requests that pass untouched before the fault applies
 };
 
 class Driver {

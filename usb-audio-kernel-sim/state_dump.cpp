@@ -211,6 +211,7 @@ StateReport Driver::describeState() {
     report.add("status", statusText(fault.status));
     report.add("delayMilliseconds", fault.delayMilliseconds);
     report.add("remaining", fault.remaining == 0 ? std::string("always") : std::to_string(fault.remaining));
+    report.add("letThrough", fault.letThrough);
     report.close();
   }
   report.close();

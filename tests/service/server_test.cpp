@@ -265,31 +265,44 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
 
 // Each step of bringing the engine down and up fails once; the request gets
 // that status, and the next request recovers.
+// A rate change from Running reads the state and sends, in order: command 6
+// (with the port state hook before it), command 3, the rate, command 2,
+// command 4 and, after the port state hook, command 5. Each of these failing
+// is answered with its status; the engine stays where the failing step left
+// it, and the next change brings it back to Running.
 TEST_F(ServerTest, AFailingKernelDriverStepIsAnsweredAndTheNextRequestRecovers) {
   openView();
   struct Case {
+    const char* what;
     const char* code;
-    const char* count;
+    const char* letThrough;
     uint32_t stateAfter;
     std::vector<uint32_t> notified;
   } cases[] = {
-      {"GET_STREAMING_STATUS", "1", kRunning, {}},
-      {"STREAMING_CONTROL", "1", kRunning, {k3010}},  // stopping the engine
-      {"SET_SAMPLE_RATE", "1", kRunning, {k3010, k3011}},
-      {"SET_PORT_STATE", "2", ORVANE_STREAMING_STATE_PREPARED, {k3010, k3011}},  // the hook before Running
+      {"the first state read", "GET_STREAMING_STATUS", "0", kRunning, {}},
+      {"bringDown's state read", "GET_STREAMING_STATUS", "1", kRunning, {k3010}},
+      {"command 6, Running to Ready", "STREAMING_CONTROL", "0", kRunning, {k3010}},
+      {"command 3, Ready to Down", "STREAMING_CONTROL", "1", ORVANE_STREAMING_STATE_READY, {k3010}},
+      {"the rate", "SET_SAMPLE_RATE", "0", kRunning, {k3010, k3011}},
+      {"bringUp's state read", "GET_STREAMING_STATUS", "4", ORVANE_STREAMING_STATE_DOWN, {k3010, k3011}},
+      {"command 2, Down to Ready", "STREAMING_CONTROL", "2", ORVANE_STREAMING_STATE_DOWN, {k3010, k3011}},
+      {"command 4, Ready to Prepared", "STREAMING_CONTROL", "3", ORVANE_STREAMING_STATE_READY, {k3010, k3011}},
+      {"the port state before Running", "SET_PORT_STATE", "1", ORVANE_STREAMING_STATE_PREPARED, {k3010, k3011}},
+      {"command 5, Prepared to Running", "STREAMING_CONTROL", "4", ORVANE_STREAMING_STATE_PREPARED, {k3010, k3011}},
   };
-  uint32_t rate = streamingStatus().sampleRate;
+  const auto otherRate = [](uint32_t rate) { return rate == 48000u ? 96000u : 48000u; };
   for (const Case& c : cases) {
     (void)notifications(50);
-    const ProgramResult fault = usbaudioSim({"fail", c.code, "ORVANE_STATUS_DEVICE_REMOVED", c.count});
+    const uint32_t rate = otherRate(streamingStatus().sampleRate);  // read before the fault counts requests
+    const ProgramResult fault =
+        usbaudioSim({"fail", c.code, "ORVANE_STATUS_DEVICE_REMOVED", "1", "--after", c.letThrough});
     ASSERT_EQ(fault.exitCode, 0) << fault.err;
-    rate = rate == 48000 ? 96000 : 48000;
-    EXPECT_EQ(setRate(rate), ORVANE_STATUS_DEVICE_REMOVED) << c.code;
-    EXPECT_EQ(serviceNotifications(), c.notified) << c.code;
-    EXPECT_EQ(streamingStatus().state, c.stateAfter) << c.code << "\n" << state();
-    rate = rate == 48000 ? 96000 : 48000;
-    EXPECT_EQ(setRate(rate), 0u) << c.code;
-    EXPECT_EQ(streamingStatus().state, kRunning) << c.code;
+    EXPECT_EQ(setRate(rate), ORVANE_STATUS_DEVICE_REMOVED) << c.what;
+    EXPECT_EQ(serviceNotifications(), c.notified) << c.what;
+    EXPECT_EQ(streamingStatus().state, c.stateAfter) << c.what << "\n" << state();
+    ASSERT_EQ(usbaudioSim({"clear-faults"}).exitCode, 0);
+    EXPECT_EQ(setRate(otherRate(streamingStatus().sampleRate)), 0u) << c.what;
+    EXPECT_EQ(streamingStatus().state, kRunning) << c.what;
   }
 }
 
