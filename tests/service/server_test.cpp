@@ -263,8 +263,6 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
   EXPECT_EQ(right[0].flags & ORVANE_MIXER_GAIN_MUTE, ORVANE_MIXER_GAIN_MUTE);
 }
 
-// Each step of bringing the engine down and up fails once; the request gets
-// that status, and the next request recovers.
 // A rate change from Running reads the state and sends, in order: command 6
 // (with the port state hook before it), command 3, the rate, command 2,
 // command 4 and, after the port state hook, command 5. Each of these failing
