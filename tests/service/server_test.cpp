@@ -261,6 +261,19 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
   EXPECT_TRUE(eventually([&] { return device.ioctlGetMixerGains(right, 1) == 0 && right[0].gain == -9000; }))
       << "silence is -90 dB, the lowest gain the service sets";
   EXPECT_EQ(right[0].flags & ORVANE_MIXER_GAIN_MUTE, ORVANE_MIXER_GAIN_MUTE);
+
+  // The MIDI playback device (position 9 of layout 0) has no channels: its
+  // volume leaves the S/PDIF output, which its pair fields would name, alone.
+  ORVANE_MIXER_GAIN spdif[1] = {{{1, 0, {0, 0}}, 0, 0, 0}};
+  ASSERT_EQ(device.ioctlGetMixerGains(spdif, 1), 0u);
+  const int16_t spdifGain = spdif[0].gain;
+  const ProgramResult midi = usbaudioSim({"volume", "0", "playback", "9", "0", "-30"});
+  ASSERT_EQ(midi.exitCode, 0) << midi.err;
+  // A later volume change taking effect shows that the MIDI one was handled.
+  ASSERT_EQ(usbaudioSim({"volume", "0", "playback", "1", "0", "-3"}).exitCode, 0);
+  EXPECT_TRUE(eventually([&] { return device.ioctlGetMixerGains(read, 1) == 0 && read[0].gain == -300; }));
+  ASSERT_EQ(device.ioctlGetMixerGains(spdif, 1), 0u);
+  EXPECT_EQ(spdif[0].gain, spdifGain);
 }
 
 // A rate change from Running reads the state and sends, in order: command 6
