@@ -119,7 +119,8 @@ std::string errorText(uint32_t error) {
     case platform::ERROR_DEVICE_NOT_CONNECTED:
       return "the port is not connected to the network; it is muted with a network problem now (error 1167)";
     case platform::ERROR_TIMEOUT: return "no answer in time (error 1460)";
-    case 0xC000009A: return "the driver has no room for another stream on this port (status 0xC000009A)";
+    case platform::ERROR_NO_SYSTEM_RESOURCES:
+      return "the driver has no room for another stream on this port (error 1450)";
     default: return formatText("error %u (0x%08X)", error, error);
   }
 }
