@@ -244,12 +244,13 @@ NtStatus EthernetMidiMiniport::WriteRender(const uint8_t* buffer, uint32_t lengt
     *bytesWritten = 0;
     return STATUS_SUCCESS;
   }
-  if (keReadStateEvent(&connected_) != 0) return transport_.EnqueueSend(buffer, length, bytesWritten);
-  if (keReadStateEvent(&connectWork_.idle) == 0) {
-    // The connect is queued or running: nothing taken yet, the port retries.
+  if (connectWork_.outstanding.load() != 0) {
+    // A connect is queued or running (this stream's own, or an unmute): what
+    // it will do is not known yet, so nothing is taken; the port retries.
     *bytesWritten = 0;
     return STATUS_SUCCESS;
   }
+  if (keReadStateEvent(&connected_) != 0) return transport_.EnqueueSend(buffer, length, bytesWritten);
   adapter_->SetProblem(portIndex_, 1);
   *bytesWritten = 0;
   return STATUS_DEVICE_NOT_CONNECTED;
@@ -298,7 +299,9 @@ void EthernetMidiMiniport::ScheduleConnect() { Schedule(connectWork_, CriticalWo
 void EthernetMidiMiniport::ScheduleDisconnect(WorkQueueType queue) { Schedule(disconnectWork_, queue); }
 
 // A record is queued at most once; a run reads the counts and flags of the
-// moment it runs. The miniport stays alive until the run is over.
+// moment it runs. The record counts as idle again as soon as its run starts,
+// so that a change made during the run queues one more run rather than being
+// missed. The miniport stays alive until the run is over.
 void EthernetMidiMiniport::Schedule(WorkRecord& record, WorkQueueType queue) {
   if (keResetEvent(&record.idle) == 0) return;  // queued already
   record.workItem = ioAllocateWorkItem(adapter_->GetDeviceObject());
@@ -307,6 +310,7 @@ void EthernetMidiMiniport::Schedule(WorkRecord& record, WorkQueueType queue) {
     keSetEvent(&record.idle);
     return;
   }
+  record.outstanding.fetch_add(1);
   AddRef();
   ioQueueWorkItem(record.workItem, &EthernetMidiMiniport::WorkRoutine, queue, &record);
 }
@@ -315,12 +319,13 @@ void EthernetMidiMiniport::WorkRoutine(DeviceObject*, void* context) {
   auto* record = static_cast<WorkRecord*>(context);
   EthernetMidiMiniport* miniport = record->miniport;
   IoWorkItem* item = record->workItem;
+  keSetEvent(&record->idle);
   if (record->kind == kWorkConnect) {
     miniport->ConnectPort();
   } else {
     miniport->DisconnectPort();
   }
-  keSetEvent(&record->idle);
+  record->outstanding.fetch_sub(1);
   ioFreeWorkItem(item);
   miniport->Release();
 }

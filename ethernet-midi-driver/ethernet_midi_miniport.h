@@ -68,6 +68,8 @@ class EthernetMidiMiniport final : public IMiniportMidi, public CUnknown {
   uint32_t PortIndex() const { return portIndex_; }
   UdpTransport& Transport() { return transport_; }
   bool Connected() { return keReadStateEvent(&connected_) != 0; }
+  // A connect is queued or running.
+  bool ConnectPending() const { return connectWork_.outstanding.load() != 0; }
   uint32_t StreamCount(bool capture);
   uint64_t LostCaptureBytes() const { return lostCaptureBytes_.load(); }
 
@@ -78,6 +80,7 @@ class EthernetMidiMiniport final : public IMiniportMidi, public CUnknown {
     uint32_t kind = 0;
     IoWorkItem* workItem = nullptr;
     Event idle;  // signalled while the record is not queued
+    std::atomic<uint32_t> outstanding{0};  // runs queued or running
   };
 
   void Schedule(WorkRecord& record, WorkQueueType queue);

@@ -224,7 +224,9 @@ class MireloTest : public ::testing::Test {
   bool waitConnected(uint32_t number, bool receiving) {
     return eventually([&] {
       auto* m = miniport(number);
-      return m != nullptr && m->Connected() && m->Transport().IsOpen() && m->Transport().ReceiveEnabled() == receiving;
+      return m != nullptr && !m->ConnectPending() && m->Connected() && m->Transport().IsOpen() &&
+             m->Transport().ReceiveEnabled() == receiving &&
+             m->Transport().HasSendThread() == (m->StreamCount(false) > 0);
     });
   }
 
