@@ -6,38 +6,13 @@
 #include <jack/ringbuffer.h>
 #include <unistd.h>
 
+#include "tests/ethernet-midi-driver/jack_test_support.h"
 #include "tests/ethernet-midi-driver/mirelo_test_support.h"
 
 namespace mirelo_testing {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// A JACK server of its own for one test, stopped when the object goes.
-class JackServer {
- public:
-  JackServer() : name_("wn-mirelo-" + std::to_string(::getpid())) {
-    server_ = std::make_unique<testing_support::BackgroundProgram>(std::vector<std::string>{
-        "jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256"});
-    ready_ = eventually(
-        [&] {
-          jack_status_t status;
-          jack_client_t* probe = jack_client_open("wn-probe", JackOptions(JackNoStartServer | JackServerName), &status,
-                                                  name_.c_str());
-          if (probe != nullptr) jack_client_close(probe);
-          return probe != nullptr;
-        },
-        10s);
-  }
-  const std::string& name() const { return name_; }
-  bool ready() const { return ready_; }
-  std::string output() const { return server_->output(); }
-
- private:
-  std::string name_;
-  std::unique_ptr<testing_support::BackgroundProgram> server_;
-  bool ready_ = false;
-};
 
 // Plays what the test queues on its output port; records what reaches its input port.
 class JackTestClient {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,13 +98,31 @@ ProgramResult runProgram(const std::vector<std::string>& argv, const std::map<st
   return result;
 }
 
+// The program ends with the thread that started it (also when a test or
+// benchmark crashes), so that no device host or JACK server is left behind.
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
                                      const std::map<std::string, std::string>& environment) {
   char name[] = "/tmp/wn-background-XXXXXX";
   const int fd = ::mkstemp(name);
   if (fd < 0) return;
   outputFile_ = name;
-  pid_ = spawn(argv, environment, fd, fd);
+  std::vector<std::string> words = argv;
+  std::vector<std::string> env = environmentWith(environment);
+  std::vector<char*> argvPointers = pointers(words);
+  std::vector<char*> envPointers = pointers(env);
+  const pid_t parent = ::getpid();
+  std::fflush(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int input = ::open("/dev/null", O_RDONLY);
+    ::dup2(input, 0);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::execvpe(argvPointers[0], argvPointers.data(), envPointers.data());
+    ::_exit(127);
+  }
   ::close(fd);
 }
 
