@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/kernel/wdm/executive.h"
+#include "platform/services.h"
 #include "tests/ethernet-midi-driver/mirelo_test_support.h"
 
 namespace mirelo_testing {
@@ -111,6 +112,24 @@ TEST_F(MireloTest, StartWithoutMemoryForThePortNamesLeavesPortsUnwritten) {
   clearPoolFailures();
   EXPECT_TRUE(host.interfaces().empty());
   EXPECT_EQ(readPorts(), 3u);
+}
+
+// Registered as a kernel-driver service, the driver is loaded by the
+// machine's device host (devhost without driver arguments).
+TEST_F(MireloTest, TheMachinesDeviceHostLoadsTheDriverFromTheServiceDatabase) {
+  host.stop();
+  ASSERT_EQ(platform::registerKernelDriver(u"Mirelo", platform::toWide(MIRELO_MODULE), platform::SERVICE_SYSTEM_START,
+                                           u"Mirelo - Ethernet Midi Ports (WDM)"),
+            0u);
+  setPorts(3);
+  testing_support::BackgroundProgram machineHost({WN_DEVHOST}, {{"WN_SYSTEM_ROOT", root.path().string()}});
+  ASSERT_TRUE(machineHost.waitForOutput("devhost: running")) << machineHost.output();
+  EXPECT_NE(machineHost.output().find("#midi03"), std::string::npos) << machineHost.output();
+  const auto ports = mirelo_tools::findMireloPorts();
+  EXPECT_FALSE(ports.controlFilter.empty());
+  EXPECT_EQ(ports.ports.size(), 3u);
+  EXPECT_EQ(readPorts(), 0x303u);
+  EXPECT_EQ(machineHost.stop(), 0);
 }
 
 TEST_F(MireloTest, PoolTagsBalanceAfterStop) {

@@ -140,13 +140,13 @@ TEST_F(JackBridgeTest, JackMessagesGoToTheNetworkAndComeBackWithLoopBack) {
 TEST(JackBridgeProgram, RefusesUnknownArgumentsAndSaysWhatIsMissing) {
   auto result = testing_support::runProgram({JACK_BRIDGE, "--loud"});
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_NE(result.errors.find("unexpected argument --loud"), std::string::npos);
+  EXPECT_NE(result.errors.find("unknown option --loud"), std::string::npos) << result.errors;
   testing_support::TestSystemRoot root;
   result = testing_support::runProgram({JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.errors.find("no Ethernet MIDI driver is running"), std::string::npos) << result.errors;
+  EXPECT_NE(result.errors.find("no device host is running"), std::string::npos) << result.errors;
   result = testing_support::runProgram({JACK_BRIDGE, "--version"});
-  EXPECT_EQ(result.output, "midi-jack-bridge 1.9\n");
+  EXPECT_EQ(result.output.rfind("midi-jack-bridge ", 0), 0u) << result.output;
 }
 
 TEST_F(MireloTest, TheBridgeNeedsAJackServer) {

@@ -26,6 +26,7 @@
 #include "platform/format.h"
 #include "platform/kernel_streaming_client.h"
 #include "platform/system_root.h"
+#include "tools/common/tool.h"
 #include "tools/midi-jack-bridge/midi_message_parser.h"
 #include "tools/midiport/mirelo_ports.h"
 
@@ -33,8 +34,6 @@ namespace {
 
 using platform::formatText;
 using platform::KsMidiPin;
-
-constexpr const char* kVersion = "midi-jack-bridge 1.9";
 
 constexpr const char* kUsage = R"(Usage: midi-jack-bridge [OPTIONS]
 
@@ -54,6 +53,7 @@ the driver is the one under $WN_SYSTEM_ROOT. Exit codes: 0 stopped by a
 signal, 1 a failure (with its reason), 2 a usage error.
 )";
 
+constexpr tool::OptionSpec kOptions[] = {{"--name", true}, {"--unmute", false}};
 constexpr size_t kRingBytes = 64 * 1024;
 constexpr uint32_t kReadSliceMs = 200;
 
@@ -196,29 +196,24 @@ struct Bridge {
 int run(const std::string& clientName, bool unmute) {
   const auto found = mirelo_tools::findMireloPorts();
   if (found.controlFilter.empty()) {
-    std::fprintf(stderr,
-                 "midi-jack-bridge: no Ethernet MIDI driver is running on %s; start it with `machine start` or "
-                 "`devhost --daemon --service Mirelo mirelo.so`\n",
-                 platform::systemRoot().string().c_str());
-    return 1;
+    if (!tool::deviceHostRunning()) {
+      throw tool::Failure{tool::openFailureText("opening the control filter", u"topology", platform::ERROR_FILE_NOT_FOUND)};
+    }
+    throw tool::Failure{"no Ethernet MIDI driver is running on " + platform::systemRoot().string()};
   }
   if (unmute) {
     mirelo_tools::ControlFilter control;
     uint32_t error = control.open(found.controlFilter);
     if (error == 0) error = control.setMuteMask(0);
-    if (error != 0) {
-      std::fprintf(stderr, "midi-jack-bridge: cannot unmute the ports (error %u)\n", error);
-      return 1;
-    }
+    if (error != 0) throw tool::Failure{"cannot unmute the ports: " + tool::statusText(error)};
   }
 
   Bridge bridge;
   jack_status_t status;
   bridge.client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
   if (bridge.client == nullptr) {
-    std::fprintf(stderr, "midi-jack-bridge: no JACK server to connect to (status 0x%x); start one, e.g. `jackd -d dummy`\n",
-                 static_cast<unsigned>(status));
-    return 1;
+    throw tool::Failure{formatText("no JACK server to connect to (status 0x%x); start one, e.g. `jackd -d dummy`",
+                                   static_cast<unsigned>(status))};
   }
   for (const auto& [number, path] : found.ports) {
     auto port = std::make_unique<BridgedPort>();
@@ -228,9 +223,8 @@ int run(const std::string& clientName, bool unmute) {
     if (port->capture) port->render = KsMidiPin::create(path, mirelo::kRenderPin, &error);
     if (!port->render || port->capture->setState(platform::KSSTATE_RUN) != 0 ||
         port->render->setState(platform::KSSTATE_RUN) != 0) {
-      std::fprintf(stderr, "midi-jack-bridge: cannot open port %u (error %u)\n", number, error);
       jack_client_close(bridge.client);
-      return 1;
+      throw tool::Failure{formatText("cannot open port %u: ", number) + tool::statusText(error)};
     }
     const std::string base = formatText("Midi%02u", number);
     port->fromNetwork = jack_port_register(bridge.client, (base + " capture").c_str(), JACK_DEFAULT_MIDI_TYPE,
@@ -241,9 +235,8 @@ int run(const std::string& clientName, bool unmute) {
     port->outgoing = jack_ringbuffer_create(kRingBytes);
     if (port->fromNetwork == nullptr || port->toNetwork == nullptr || port->incoming == nullptr ||
         port->outgoing == nullptr) {
-      std::fprintf(stderr, "midi-jack-bridge: cannot make the JACK ports of port %u\n", number);
       jack_client_close(bridge.client);
-      return 1;
+      throw tool::Failure{formatText("cannot make the JACK ports of port %u", number)};
     }
     bridge.ports.push_back(std::move(port));
   }
@@ -278,34 +271,15 @@ int run(const std::string& clientName, bool unmute) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string name = "mirelo";
-  bool unmute = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    if (word == "-h" || word == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (word == "--version") {
-      std::printf("%s\n", kVersion);
-      return 0;
-    }
-  }
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    if (word == "--unmute") {
-      unmute = true;
-    } else if (word == "--name" && i + 1 < argc && argv[i + 1][0] != '\0') {
-      name = argv[++i];
-    } else {
-      std::fprintf(stderr, "midi-jack-bridge: %s\n%s",
-                   word == "--name" ? "--name needs a value" : ("unexpected argument " + word).c_str(), kUsage);
-      return 2;
-    }
-  }
-  struct sigaction action{};
-  action.sa_handler = onSignal;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  return run(name, unmute);
+  return tool::run({"midi-jack-bridge", kUsage, kOptions}, argc, argv, [](const tool::CommandLine& line) {
+    if (!line.words().empty()) throw tool::UsageError{"unexpected argument " + line.words().front()};
+    const std::string name = line.value("--name").value_or("mirelo");
+    if (name.empty()) throw tool::UsageError{"--name needs a value"};
+    tool::checkSystemRoot();
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    return run(name, line.has("--unmute"));
+  });
 }

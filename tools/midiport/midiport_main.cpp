@@ -21,14 +21,13 @@
 #include "platform/system_root.h"
 #include "platform/text.h"
 #include "platform/waits.h"
+#include "tools/common/tool.h"
 #include "tools/midiport/mirelo_ports.h"
 
 namespace {
 
 using platform::formatText;
 using platform::KsMidiPin;
-
-constexpr const char* kVersion = "midiport 1.9";
 
 constexpr const char* kUsage = R"(Usage: midiport [OPTIONS] COMMAND [ARGUMENTS]
 
@@ -56,9 +55,10 @@ system is the one under $WN_SYSTEM_ROOT. Exit codes: 0 success, 1 a failed
 operation (with its reason), 2 a usage error.
 )";
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+constexpr tool::OptionSpec kOptions[] = {{"--count", true}, {"--timeout", true}, {"--watch", false}};
 constexpr uint32_t kNoLimit = 0xFFFFFFFF;
+using tool::Failure;
+using tool::UsageError;
 
 struct Options {
   std::string command;
@@ -68,26 +68,9 @@ struct Options {
   bool watch = false;
 };
 
-struct UsageError {
-  std::string message;
-};
-
 volatile sig_atomic_t interrupted = 0;
 
 void onInterrupt(int) { interrupted = 1; }
-
-// A decimal number (a leading zero is not octal); false for anything else.
-bool parseDecimal(std::string_view text, uint32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (result > 0xFFFFFFFFull) return false;
-  *value = static_cast<uint32_t>(result);
-  return true;
-}
 
 // Hexadecimal bytes: "90", "0x90", or a run of pairs "903C7F".
 bool parseBytes(const std::vector<std::string>& words, size_t first, std::vector<uint8_t>* bytes) {
@@ -112,68 +95,34 @@ bool parseBytes(const std::vector<std::string>& words, size_t first, std::vector
   return !bytes->empty();
 }
 
-std::string errorText(uint32_t error) {
-  switch (error) {
-    case platform::ERROR_FILE_NOT_FOUND: return "the device is not there (error 2)";
-    case platform::ERROR_INVALID_PARAMETER: return "the driver refused the request as invalid (error 87)";
-    case platform::ERROR_DEVICE_NOT_CONNECTED:
-      return "the port is not connected to the network; it is muted with a network problem now (error 1167)";
-    case platform::ERROR_TIMEOUT: return "no answer in time (error 1460)";
-    case platform::ERROR_NO_SYSTEM_RESOURCES:
-      return "the driver has no room for another stream on this port (error 1450)";
-    default: return formatText("error %u (0x%08X)", error, error);
-  }
+// A failed operation, with the status in the tools' words.
+[[noreturn]] void fail(const std::string& what, uint32_t error) {
+  throw Failure{what + ": " + tool::statusText(error)};
 }
 
-int fail(const std::string& what, uint32_t error) {
-  std::fprintf(stderr, "midiport: %s: %s\n", what.c_str(), errorText(error).c_str());
-  return kExitFailure;
-}
-
-int failText(const std::string& message) {
-  std::fprintf(stderr, "midiport: %s\n", message.c_str());
-  return kExitFailure;
-}
-
+// Without any device host the tools' common hint; with one, the driver is
+// what is missing.
 std::string noDriverHint() {
+  if (!tool::deviceHostRunning()) {
+    return tool::openFailureText("opening the control filter", u"topology", platform::ERROR_FILE_NOT_FOUND);
+  }
   return "no Ethernet MIDI driver is running on " + platform::systemRoot().string() +
-         "; start it with `machine start` or `devhost --daemon --service Mirelo mirelo.so`";
+         "; register it (sc create Mirelo type= kernel binPath= .../mirelo.so) and restart the machine, or run "
+         "`devhost --daemon --service Mirelo mirelo.so`";
 }
 
-Options parseOptions(int argc, char** argv) {
+Options parseOptions(const tool::CommandLine& line) {
   Options options;
-  std::vector<std::string> words;
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    auto value = [&](const char* name) {
-      if (i + 1 >= argc) throw UsageError{std::string(name) + " needs a value"};
-      uint32_t number;
-      if (!parseDecimal(argv[++i], &number)) throw UsageError{std::string(name) + " takes a decimal number"};
-      return number;
-    };
-    if (word == "--count") {
-      options.count = value("--count");
-    } else if (word == "--timeout") {
-      options.timeoutMs = value("--timeout");
-    } else if (word == "--watch") {
-      options.watch = true;
-    } else if (word.size() > 1 && word[0] == '-') {
-      throw UsageError{"unknown option " + word};
-    } else {
-      words.push_back(word);
-    }
-  }
-  if (words.empty()) throw UsageError{"a command is needed"};
-  options.command = words.front();
-  options.arguments.assign(words.begin() + 1, words.end());
+  if (line.words().empty()) throw UsageError{"a command is needed"};
+  options.command = line.words().front();
+  options.arguments.assign(line.words().begin() + 1, line.words().end());
+  if (auto count = line.value("--count")) options.count = tool::decimalArgument(*count, "--count", 1);
+  if (auto timeout = line.value("--timeout")) options.timeoutMs = tool::decimalArgument(*timeout, "--timeout", 0, kNoLimit - 1);
+  options.watch = line.has("--watch");
   return options;
 }
 
-uint32_t parsePort(const std::string& word) {
-  uint32_t port;
-  if (!parseDecimal(word, &port) || port < 1 || port > 20) throw UsageError{"PORT is a number from 1 to 20: " + word};
-  return port;
-}
+uint32_t parsePort(const std::string& word) { return tool::decimalArgument(word, "PORT", 1, 20); }
 
 // The ports a mute or unmute names, as a mask ("all": every port).
 uint32_t parsePortMask(const std::vector<std::string>& words) {
@@ -209,6 +158,9 @@ void checkArguments(const Options& options) {
   }
   if (options.watch && command != "status") throw UsageError{"--watch goes with status"};
   if (options.count != kNoLimit && command != "receive") throw UsageError{"--count goes with receive"};
+  if (options.timeoutMs != kNoLimit && command != "receive" && !(command == "status" && options.watch)) {
+    throw UsageError{"--timeout goes with receive and status --watch"};
+  }
 }
 
 std::string portList(uint32_t mask, uint32_t installed) {
@@ -223,8 +175,8 @@ class Session {
  public:
   int run(const Options& options) {
     ports_ = mirelo_tools::findMireloPorts();
-    if (ports_.controlFilter.empty()) return failText(noDriverHint());
-    if (const uint32_t error = control_.open(ports_.controlFilter)) return fail("cannot open the control filter", error);
+    if (ports_.controlFilter.empty()) throw Failure{noDriverHint()};
+    if (const uint32_t error = control_.open(ports_.controlFilter)) fail("cannot open the control filter", error);
     const std::string& command = options.command;
     if (command == "list") return list();
     if (command == "status") return options.watch ? watch(options.timeoutMs) : status();
@@ -237,17 +189,16 @@ class Session {
  private:
   uint32_t installed() const { return static_cast<uint32_t>(ports_.ports.size()); }
 
-  bool readState(uint32_t* mask, uint32_t* status) {
+  void readState(uint32_t* mask, uint32_t* status) {
     uint32_t error = control_.getMuteMask(mask);
     if (error == 0) error = control_.getStatusWord(status);
     if (error != 0) fail("cannot read the control filter", error);
-    return error == 0;
   }
 
   int list() {
     uint32_t mask = 0;
     uint32_t status = 0;
-    if (!readState(&mask, &status)) return kExitFailure;
+    readState(&mask, &status);
     std::printf("Control filter  %s\n", platform::toUtf8(ports_.controlFilter).c_str());
     for (const auto& [number, path] : ports_.ports) {
       const uint32_t bit = 1u << (number - 1);
@@ -262,7 +213,7 @@ class Session {
   int status() {
     uint32_t mask = 0;
     uint32_t status = 0;
-    if (!readState(&mask, &status)) return kExitFailure;
+    readState(&mask, &status);
     std::printf("Ports installed:  %u\n", installed());
     std::printf("Mute mask:        0x%05X (muted: %s)\n", mask & mirelo::kPortBits,
                 portList(mask, installed()).c_str());
@@ -277,7 +228,7 @@ class Session {
     platform::Handle event = platform::createEvent(false, false);
     if (const uint32_t error = control_.enableControlChange(event)) {
       platform::closeHandle(event);
-      return fail("cannot subscribe to control changes", error);
+      fail("cannot subscribe to control changes", error);
     }
     int result = status();
     const uint64_t start = platform::tickCount();
@@ -293,13 +244,10 @@ class Session {
     return result;
   }
 
-  const std::u16string* portPath(uint32_t number) {
+  const std::u16string& portPath(uint32_t number) {
     auto it = ports_.ports.find(number);
-    if (it == ports_.ports.end()) {
-      failText(formatText("there is no port %u; the driver installed %u", number, installed()));
-      return nullptr;
-    }
-    return &it->second;
+    if (it == ports_.ports.end()) throw Failure{formatText("there is no port %u; the driver installed %u", number, installed())};
+    return it->second;
   }
 
   // Says so when the port is muted, as nothing then goes out or comes in.
@@ -314,26 +262,24 @@ class Session {
     const uint32_t number = parsePort(options.arguments[0]);
     std::vector<uint8_t> bytes;
     parseBytes(options.arguments, 1, &bytes);
-    const std::u16string* path = portPath(number);
-    if (path == nullptr) return kExitFailure;
+    const std::u16string& path = portPath(number);
     warnIfMuted(number, "the bytes are discarded");
     uint32_t error = 0;
-    auto pin = KsMidiPin::create(*path, mirelo::kRenderPin, &error);
-    if (!pin) return fail(formatText("cannot open port %u for sending", number), error);
-    if ((error = pin->setState(platform::KSSTATE_RUN)) != 0) return fail("cannot start the port", error);
-    if ((error = pin->writeBytes(bytes.data(), bytes.size())) != 0) return fail("cannot send", error);
+    auto pin = KsMidiPin::create(path, mirelo::kRenderPin, &error);
+    if (!pin) fail(formatText("cannot open port %u for sending", number), error);
+    if ((error = pin->setState(platform::KSSTATE_RUN)) != 0) fail("cannot start the port", error);
+    if ((error = pin->writeBytes(bytes.data(), bytes.size())) != 0) fail("cannot send", error);
     return 0;
   }
 
   int receive(const Options& options) {
     const uint32_t number = parsePort(options.arguments[0]);
-    const std::u16string* path = portPath(number);
-    if (path == nullptr) return kExitFailure;
+    const std::u16string& path = portPath(number);
     warnIfMuted(number, "nothing arrives");
     uint32_t error = 0;
-    auto pin = KsMidiPin::create(*path, mirelo::kCapturePin, &error);
-    if (!pin) return fail(formatText("cannot open port %u for receiving", number), error);
-    if ((error = pin->setState(platform::KSSTATE_RUN)) != 0) return fail("cannot start the port", error);
+    auto pin = KsMidiPin::create(path, mirelo::kCapturePin, &error);
+    if (!pin) fail(formatText("cannot open port %u for receiving", number), error);
+    if ((error = pin->setState(platform::KSSTATE_RUN)) != 0) fail("cannot start the port", error);
     std::fprintf(stderr, "midiport: receiving on port %u\n", number);
     const int64_t start = platform::monotonicTime100ns();
     uint32_t received = 0;
@@ -345,7 +291,7 @@ class Session {
         if (options.timeoutMs != kNoLimit && platform::tickCount() - idleSince >= options.timeoutMs) break;
         continue;
       }
-      if (error != 0) return fail("cannot receive", error);
+      if (error != 0) fail("cannot receive", error);
       idleSince = platform::tickCount();
       for (const platform::MidiRecord& record : records) {
         std::string line = formatText("%12.6f ", static_cast<double>(record.time - start) / 1e7);
@@ -361,23 +307,23 @@ class Session {
 
   int mute(bool muting, uint32_t ports) {
     uint32_t mask = 0;
-    if (const uint32_t error = control_.getMuteMask(&mask)) return fail("cannot read the mute mask", error);
+    if (const uint32_t error = control_.getMuteMask(&mask)) fail("cannot read the mute mask", error);
     for (uint32_t bit = 0; bit < 20; ++bit) {
       if ((ports & (1u << bit)) != 0 && bit >= installed() && ports != mirelo::kPortBits) {
-        return failText(formatText("there is no port %u; the driver installed %u", bit + 1, installed()));
+        throw Failure{formatText("there is no port %u; the driver installed %u", bit + 1, installed())};
       }
     }
     mask = muting ? (mask | ports) : (mask & ~ports);
-    if (const uint32_t error = control_.setMuteMask(mask)) return fail("cannot set the mute mask", error);
+    if (const uint32_t error = control_.setMuteMask(mask)) fail("cannot set the mute mask", error);
     return status();
   }
 
   int loopback(const std::vector<std::string>& arguments) {
     if (!arguments.empty()) {
-      if (const uint32_t error = control_.setLoopback(arguments[0] == "on")) return fail("cannot set loop-back", error);
+      if (const uint32_t error = control_.setLoopback(arguments[0] == "on")) fail("cannot set loop-back", error);
     }
     uint32_t status = 0;
-    if (const uint32_t error = control_.getStatusWord(&status)) return fail("cannot read the status word", error);
+    if (const uint32_t error = control_.getStatusWord(&status)) fail("cannot read the status word", error);
     std::printf("Loop-back %s\n", (status & mirelo::kLoopbackBit) != 0 ? "on" : "off");
     return 0;
   }
@@ -389,27 +335,14 @@ class Session {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("%s\n", kVersion);
-      return 0;
-    }
-  }
-  Options options;
-  try {
-    options = parseOptions(argc, argv);
+  return tool::run({"midiport", kUsage, kOptions}, argc, argv, [](const tool::CommandLine& line) {
+    const Options options = parseOptions(line);
     checkArguments(options);
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "midiport: %s\n%s", error.message.c_str(), kUsage);
-    return kExitUsage;
-  }
-  struct sigaction action{};
-  action.sa_handler = onInterrupt;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  return Session().run(options);
+    tool::checkSystemRoot();
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    return Session().run(options);
+  });
 }
