@@ -183,6 +183,19 @@ TEST_F(PortsTest, AWriteRightAfterOpeningWaitsForTheConnection) {
   EXPECT_EQ(statusWord(), 0x80000000u);
 }
 
+TEST_F(PortsTest, AWriterThatClosesRightAfterWritingLosesNothing) {
+  unmuteAll();
+  auto capture = openCapture(4);
+  ASSERT_TRUE(waitConnected(4, true));
+  std::vector<uint8_t> sent;
+  for (uint8_t note = 0; note < 10; ++note) {
+    auto render = openRender(4);
+    ASSERT_TRUE(send(*render, noteOn(note)));
+    sent.insert(sent.end(), {0x90, note, 0x7F});
+  }  // each pin closes at once: its stream goes, the send thread stops
+  EXPECT_EQ(readBytes(*capture, sent.size()), sent);
+}
+
 TEST_F(PortsTest, AWriteAfterAFailedConnectFlagsTheProblemAndFails) {
   setMulticastInterface("not an address");  // the next address object cannot be opened
   unmuteAll();
