@@ -55,7 +55,14 @@ TEST_F(NetworkTest, TwoComputersExchangeMidiThroughTheGroup) {
   ASSERT_TRUE(localCapture && localRender && remoteCapture && remoteRender);
   ASSERT_TRUE(waitConnected(2, true));
 
-  std::vector<uint8_t> there;
+  // Computer B joins the group in its own time: the first note is repeated
+  // until B hears it.
+  bool heard = false;
+  for (int attempt = 0; attempt < 50 && !heard; ++attempt) {
+    ASSERT_EQ(localRender->writeBytes(noteOn(59).data(), 3), 0u);
+    heard = readBytes(*remoteCapture, 3, 100ms) == noteOn(59);
+  }
+  ASSERT_TRUE(heard) << second.output();
   for (uint8_t note = 60; note < 64; ++note) {
     ASSERT_EQ(localRender->writeBytes(noteOn(note).data(), 3), 0u);
     const auto arrived = readBytes(*remoteCapture, 3);
