@@ -1,0 +1,103 @@
+// The asio-host program against the registered driver and the simulated
+// kernel driver (in this process's device host), as a separate process.
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/asio/asio_test_support.h"
+#include "tests/support/program_run.h"
+
+using testing_support::runProgram;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class AsioHostTool : public asio_testing::AsioDriverTest {
+ protected:
+  void SetUp() override {
+    AsioDriverTest::SetUp();
+    if (HasFatalFailure()) return;
+    const auto registered = runProgram(REGSVR, {"-s", WN_ASIO_MODULE});
+    ASSERT_EQ(registered.exitCode, 0) << registered.err;
+  }
+};
+
+TEST_F(AsioHostTool, ListsAndDescribesTheRegisteredDriver) {
+  const auto listed = runProgram(ASIO_HOST, {"list"});
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_EQ(listed.out, "SorvikUSB ASIO  {F8DA6A5E-E27D-473D-ABD5-4ABC76B21CEF}  SorvikUSB ASIO Driver\n");
+
+  const auto info = runProgram(ASIO_HOST, {"info", "--driver", "SorvikUSB ASIO"});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_TRUE(contains(info.out, "Driver: SorvikUSB ASIO Driver, version 291\n")) << info.out;
+  EXPECT_TRUE(contains(info.out, "Channels: 20 inputs, 18 outputs\n")) << info.out;
+  EXPECT_TRUE(contains(info.out, "  in    0  IN 01                            Int32LSB\n")) << info.out;
+  EXPECT_TRUE(contains(info.out, "Sample rate: 48000 Hz; supported: 44100 48000 88200 96000 176400 192000 2822400 5644800\n"))
+      << info.out;
+  EXPECT_TRUE(contains(info.out, "Buffer size: minimum 64, maximum 256, preferred 128, granularity 0 samples\n"));
+}
+
+TEST_F(AsioHostTool, StreamsWithTheToneIntact) {
+  const auto run = runProgram(ASIO_HOST, {"stream", "--seconds", "1", "--json", "--max-missed", "1000"});
+  EXPECT_EQ(run.exitCode, 0) << run.err << run.out;
+  EXPECT_TRUE(contains(run.out, "\"ok\":true")) << run.out;
+  EXPECT_TRUE(contains(run.out, "\"toneIntact\":true")) << run.out;
+  EXPECT_TRUE(contains(run.out, "\"kernelStatistics\":true")) << run.out;
+  EXPECT_FALSE(contains(run.out, "\"returned\":false")) << run.out;  // every input is a loop-back
+}
+
+TEST_F(AsioHostTool, StreamsChosenChannelsAtAChosenBufferSize) {
+  const auto run = runProgram(ASIO_HOST, {"--inputs", "0-1,18", "--outputs", "0,1", "--buffer-size", "256",
+                                          "--seconds", "0.5", "--max-missed", "1000", "stream"});
+  EXPECT_EQ(run.exitCode, 0) << run.err << run.out;
+  EXPECT_TRUE(contains(run.out, "Streamed at 48000 Hz, 256 samples per buffer, 3 inputs, 2 outputs")) << run.out;
+  EXPECT_TRUE(contains(run.out, "  in   0 <- out   0,")) << run.out;
+  EXPECT_TRUE(contains(run.out, "  in  18 <- out   0,")) << run.out;  // the loopback input takes line output 1
+  EXPECT_TRUE(contains(run.out, "Tone: intact, 3 of 3 inputs")) << run.out;
+}
+
+TEST_F(AsioHostTool, AStreamThatStopsIsAFailure) {
+  testing_support::BackgroundProgram program(ASIO_HOST, {"stream", "--seconds", "20", "--max-missed", "1000"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  streamingCommand(ORVANE_STREAMING_COMMAND_STOP);
+  const int exitCode = program.wait(10000);
+  EXPECT_EQ(exitCode, 1) << program.out() << program.err();
+  EXPECT_TRUE(contains(program.err(), "buffer switches stopped")) << program.err();
+}
+
+TEST_F(AsioHostTool, UsageAndFailures) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{"-h"}, 0, "Usage: asio-host"},
+      {{"--version"}, 0, "asio-host 1.0"},
+      {{"play"}, 2, "unknown command play"},
+      {{"--seconds", "0"}, 2, "--seconds needs"},
+      {{"--seconds", "x"}, 2, "--seconds needs"},
+      {{"--inputs", "3-1"}, 2, "--inputs needs"},
+      {{"--buffer-size"}, 2, "--buffer-size needs a value"},
+      {{"info", "list"}, 2, "more than one command"},
+      {{"info", "--driver", "Other"}, 1, "no ASIO driver named \"Other\" is registered"},
+      {{"stream", "--outputs", "40"}, 1, "no such output channel"},
+      {{"stream", "--rate", "96000"}, 1, "setSampleRate(96000) failed with ASE_HWMalfunction"},  // no service here
+  };
+  for (const Case& c : cases) {
+    const auto run = runProgram(ASIO_HOST, c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.expected;
+    EXPECT_TRUE(contains(run.out + run.err, c.expected)) << run.out << run.err;
+  }
+}
+
+TEST_F(AsioHostTool, WithoutStreamingInitFails) {
+  streamingCommand(ORVANE_STREAMING_COMMAND_STOP);
+  const auto run = runProgram(ASIO_HOST, {"info", "--json"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "{\"ok\":false,\"error\":\"init failed\"}\n");
+}
+
+}  // namespace
