@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "platform/text.h"
+#include "platform/process.h"
 
 void* asioModuleHandle() {
   Dl_info info{};
@@ -11,7 +11,7 @@ void* asioModuleHandle() {
 }
 
 std::u16string asioModulePath() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&asioModuleHandle), &info) == 0 || info.dli_fname == nullptr) return {};
-  return platform::toWide(info.dli_fname);
+  std::u16string path;
+  if (platform::modulePathOf(reinterpret_cast<const void*>(&asioModuleHandle), path) != 0) return {};
+  return path;
 }

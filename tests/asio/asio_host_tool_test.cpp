@@ -75,13 +75,15 @@ TEST_F(AsioHostTool, UsageAndFailures) {
   };
   const Case cases[] = {
       {{"-h"}, 0, "Usage: asio-host"},
-      {{"--version"}, 0, "asio-host 1.0"},
-      {{"play"}, 2, "unknown command play"},
-      {{"--seconds", "0"}, 2, "--seconds needs"},
-      {{"--seconds", "x"}, 2, "--seconds needs"},
-      {{"--inputs", "3-1"}, 2, "--inputs needs"},
-      {{"--buffer-size"}, 2, "--buffer-size needs a value"},
-      {{"info", "list"}, 2, "more than one command"},
+      {{"--version"}, 0, "asio-host "},
+      {{"play"}, 2, "unknown command 'play'\nRun 'asio-host -h' for the usage."},
+      {{"--seconds", "0"}, 2, "--seconds must be a decimal number from 0.001 to 86400, not '0'"},
+      {{"--seconds", "x"}, 2, "--seconds must be a decimal"},
+      {{"--inputs", "3-1"}, 2, "--inputs must be all, none, or channel numbers"},
+      {{"--buffer-size", "012", "--driver", "Other"}, 1, "no ASIO driver named"},  // 012 is twelve, not octal
+      {{"--rate", "0x10"}, 2, "--rate must be a decimal number"},
+      {{"--buffer-size"}, 2, "--buffer-size"},
+      {{"info", "list"}, 2, "info: too many arguments (unexpected 'list')"},
       {{"info", "--driver", "Other"}, 1, "no ASIO driver named \"Other\" is registered"},
       {{"stream", "--outputs", "40"}, 1, "no such output channel"},
       {{"stream", "--rate", "96000"}, 1, "setSampleRate(96000) failed with ASE_HWMalfunction"},  // no service here

@@ -5,9 +5,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "asio/asio_driver.h"
 #include "platform/asio/asio_interface.h"
@@ -322,6 +325,70 @@ TEST_F(ComServer, UnregisteringRemovesTheClassAndTheAsioEntry) {
                                      &object),
             platform::REGDB_E_CLASSNOTREG);
   EXPECT_EQ(module.unregisterServer(), platform::S_OK);  // nothing left to remove
+}
+
+TEST_F(ComServer, TheControlPanelStartsFromTheDriversDirectory) {
+  const std::filesystem::path directory = root.path() / "Driver Folder";
+  std::filesystem::create_directories(directory);
+  std::filesystem::copy_file(WN_ASIO_MODULE, directory / "sorvikusbasio_x64.so");
+  const std::filesystem::path panel = directory / "orvanecpl";
+  std::ofstream(panel) << "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/started.tmp\"\n"
+                          "mv \"$(dirname \"$0\")/started.tmp\" \"$(dirname \"$0\")/started\"\n";
+  std::filesystem::permissions(panel, std::filesystem::perms::owner_all);
+
+  ServerModule module((directory / "sorvikusbasio_x64.so").string());
+  ASSERT_TRUE(module.loaded());
+  platform::IClassFactory* factory = module.factory();
+  IASIO* driver = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)), platform::S_OK);
+  factory->Release();
+  EXPECT_EQ(driver->controlPanel(), ASE_OK);
+  const std::filesystem::path started = directory / "started";
+  for (int i = 0; i < 500 && !std::filesystem::exists(started); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::ifstream arguments(started);
+  std::string line;
+  std::getline(arguments, line);
+  EXPECT_EQ(line, "-asio");
+
+  // Without the program the host still hears of no failure.
+  std::filesystem::remove(panel);
+  EXPECT_EQ(driver->controlPanel(), ASE_OK);
+  driver->Release();
+  // The thread that collects the started program runs the module's code: the
+  // module stays loaded for the rest of the process.
+  EXPECT_EQ(module.canUnloadNow(), platform::S_OK);
+}
+
+TEST_F(ComServer, AModuleWithAThreadOfItsOwnStaysLoaded) {
+  const std::filesystem::path copy = root.path() / "sorvikusbasio_x64.so";
+  std::filesystem::copy_file(WN_ASIO_MODULE, copy);
+  {
+    ServerModule module(copy.string());
+    platform::IClassFactory* factory = module.factory();
+    IASIO* driver = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)),
+              platform::S_OK);
+    factory->Release();
+    driver->controlPanel();  // starts nothing, since there is no control panel: no thread
+    driver->Release();
+  }
+  EXPECT_FALSE(isLoaded(copy.string()));
+  std::ofstream(root.path() / "orvanecpl") << "#!/bin/sh\nsleep 0.2\n";
+  std::filesystem::permissions(root.path() / "orvanecpl", std::filesystem::perms::owner_all);
+  {
+    ServerModule module(copy.string());
+    platform::IClassFactory* factory = module.factory();
+    IASIO* driver = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)),
+              platform::S_OK);
+    factory->Release();
+    driver->controlPanel();  // its handle is closed while it runs: a thread collects it
+    driver->Release();
+  }
+  EXPECT_TRUE(isLoaded(copy.string()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the thread wakes in the module's code
 }
 
 }  // namespace

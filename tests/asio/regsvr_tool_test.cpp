@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/event_log.h"
 #include "platform/registry.h"
 #include "tests/support/program_run.h"
 #include "tests/support/test_system_root.h"
@@ -56,7 +57,7 @@ TEST_F(RegsvrTool, UsageErrorsAndHelp) {
       {{"-x", WN_ASIO_MODULE}, 2, "unknown option -x"},
       {{WN_ASIO_MODULE, WN_ASIO_MODULE}, 2, "more than one library"},
       {{"-h"}, 0, "Usage: regsvr [-u] [-s] LIBRARY"},
-      {{"--version"}, 0, "regsvr 1.0"},
+      {{"--version"}, 0, "regsvr "},
   };
   for (const Case& c : cases) {
     const auto run = runProgram(REGSVR, c.arguments);
@@ -83,6 +84,21 @@ TEST_F(RegsvrTool, ARegistryThatCannotBeWrittenShowsTheDriversMessage) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(contains(run.err, "SorvikUSB ASIO Driver: Register server failed ! (3)\n")) << run.err;
   EXPECT_TRUE(contains(run.err, "failed with 0xFFFFFFFF")) << run.err;
+}
+
+TEST_F(RegsvrTool, TheFailureMessageAlsoGoesToTheEventLog) {
+  // The registry database cannot be opened; the rest of the machine works.
+  std::filesystem::create_directory(root.path() / "registry.db");
+  const auto run = runProgram(REGSVR, {WN_ASIO_MODULE});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(contains(run.err, "SorvikUSB ASIO Driver: Register server failed ! (1016)\n")) << run.err;
+  uint64_t offset = 0;
+  std::vector<platform::EventLogRecord> records;
+  ASSERT_EQ(platform::readEventLog(u"Application", offset, records), 0u);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].source, u"SorvikUSB ASIO Driver");
+  EXPECT_EQ(records[0].type, platform::EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(records[0].strings, std::vector<std::u16string>{u"Register server failed ! (1016)"});
 }
 
 }  // namespace

@@ -13,11 +13,11 @@
 
 #include "platform/format.h"
 #include "tools/asio-host/host_session.h"
-#include "tools/orvanectl/json_writer.h"
+#include "tools/common/json_writer.h"
+#include "tools/common/tool.h"
 
 namespace {
 
-using orvanectl::JsonWriter;
 
 constexpr const char* kUsage = R"(Usage: asio-host [OPTIONS] [list|info|stream]
 
@@ -53,8 +53,9 @@ settings and the stream goes on. The system is the one under $WN_SYSTEM_ROOT.
 Exit codes: 0 success, 1 a failure (the reason is printed), 2 a usage error.
 )";
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+constexpr tool::OptionSpec kOptions[] = {{"--driver", true},      {"--seconds", true}, {"--inputs", true},
+                                         {"--outputs", true},     {"--buffer-size", true}, {"--rate", true},
+                                         {"--max-missed", true},  {"--json", false}};
 
 struct Options {
   std::string command = "info";
@@ -62,24 +63,7 @@ struct Options {
   StreamOptions stream;
   uint64_t maxMissed = 0;
   bool json = false;
-  bool help = false;
-  bool version = false;
 };
-
-// A decimal number: digits, at most one point (leading zeros are decimal).
-std::optional<double> parseNumber(std::string_view text, bool fraction) {
-  if (text.empty()) return std::nullopt;
-  bool point = false;
-  for (char c : text) {
-    if (c == '.' && fraction && !point) {
-      point = true;
-    } else if (c < '0' || c > '9') {
-      return std::nullopt;
-    }
-  }
-  if (text == ".") return std::nullopt;
-  return std::strtod(std::string(text).c_str(), nullptr);
-}
 
 // "all", "none", or a comma list of numbers and ranges "a-b".
 bool parseChannels(std::string_view text, bool* all, std::vector<int32_t>* numbers) {
@@ -90,9 +74,9 @@ bool parseChannels(std::string_view text, bool* all, std::vector<int32_t>* numbe
     const size_t comma = text.find(',');
     const std::string_view item = text.substr(0, comma);
     const size_t dash = item.find('-');
-    const auto first = parseNumber(item.substr(0, dash), false);
-    const auto last = dash == std::string_view::npos ? first : parseNumber(item.substr(dash + 1), false);
-    if (!first || !last || *last < *first || *last > 4096) return false;
+    const auto first = tool::parseDecimal(item.substr(0, dash), 0, 4095);
+    const auto last = dash == std::string_view::npos ? first : tool::parseDecimal(item.substr(dash + 1), 0, 4095);
+    if (!first || !last || *last < *first) return false;
     for (auto n = static_cast<int32_t>(*first); n <= static_cast<int32_t>(*last); ++n) numbers->push_back(n);
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);
@@ -101,68 +85,38 @@ bool parseChannels(std::string_view text, bool* all, std::vector<int32_t>* numbe
   return true;
 }
 
-bool parse(int argc, char** argv, Options* options, std::string* error) {
-  bool commandGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    const auto valueOf = [&](std::string_view name) -> std::optional<std::string_view> {
-      if (i + 1 >= argc) {
-        *error = std::string(name) + " needs a value";
-        return std::nullopt;
-      }
-      return std::string_view(argv[++i]);
-    };
-    std::optional<std::string_view> value;
-    if (argument == "-h" || argument == "--help") {
-      options->help = true;
-    } else if (argument == "--version") {
-      options->version = true;
-    } else if (argument == "--json") {
-      options->json = true;
-    } else if (argument == "--driver") {
-      if (!(value = valueOf(argument))) return false;
-      options->driver = *value;
-    } else if (argument == "--seconds") {
-      if (!(value = valueOf(argument))) return false;
-      const auto seconds = parseNumber(*value, true);
-      if (!seconds || *seconds <= 0 || *seconds > 86400) {
-        *error = "--seconds needs a number of seconds above 0";
-        return false;
-      }
-      options->stream.seconds = *seconds;
-    } else if (argument == "--inputs" || argument == "--outputs") {
-      if (!(value = valueOf(argument))) return false;
-      const bool inputs = argument == "--inputs";
-      if (!parseChannels(*value, inputs ? &options->stream.allInputs : &options->stream.allOutputs,
-                         inputs ? &options->stream.inputs : &options->stream.outputs)) {
-        *error = std::string(argument) + " needs all, none, or channel numbers and ranges such as 0,2,4-7";
-        return false;
-      }
-    } else if (argument == "--buffer-size" || argument == "--rate" || argument == "--max-missed") {
-      if (!(value = valueOf(argument))) return false;
-      const auto number = parseNumber(*value, false);
-      if (!number || *number > 0x7FFFFFFF || (argument != "--max-missed" && *number == 0)) {
-        *error = std::string(argument) + " needs a whole number" + (argument != "--max-missed" ? " above 0" : "");
-        return false;
-      }
-      if (argument == "--buffer-size") options->stream.bufferSize = static_cast<int32_t>(*number);
-      if (argument == "--rate") options->stream.rate = static_cast<uint32_t>(*number);
-      if (argument == "--max-missed") options->maxMissed = static_cast<uint64_t>(*number);
-    } else if (!argument.empty() && argument[0] == '-') {
-      *error = "unknown option " + std::string(argument);
-      return false;
-    } else if (commandGiven) {
-      *error = "more than one command given";
-      return false;
-    } else if (argument == "list" || argument == "info" || argument == "stream") {
-      options->command = argument;
-      commandGiven = true;
-    } else {
-      *error = "unknown command " + std::string(argument);
-      return false;
+// The whole command line, checked before anything is opened.
+Options parseOptions(const tool::CommandLine& line) {
+  Options options;
+  const std::vector<std::string>& words = line.words();
+  if (!words.empty()) {
+    if (words[0] != "list" && words[0] != "info" && words[0] != "stream") {
+      throw tool::UsageError{"unknown command '" + words[0] + "'"};
+    }
+    options.command = words[0];
+    tool::expectArguments(words, 0, 0);
+  }
+  options.json = line.has("--json");
+  if (auto driver = line.value("--driver")) options.driver = *driver;
+  if (auto seconds = line.value("--seconds")) {
+    options.stream.seconds = tool::fractionArgument(*seconds, "--seconds", 0.001, 86400);
+  }
+  for (const char* name : {"--inputs", "--outputs"}) {
+    const auto list = line.value(name);
+    if (!list) continue;
+    const bool inputs = std::string_view(name) == "--inputs";
+    if (!parseChannels(*list, inputs ? &options.stream.allInputs : &options.stream.allOutputs,
+                       inputs ? &options.stream.inputs : &options.stream.outputs)) {
+      throw tool::UsageError{std::string(name) + " must be all, none, or channel numbers and ranges such as 0,2,4-7, not '" +
+                             *list + "'"};
     }
   }
-  return true;
+  if (auto size = line.value("--buffer-size")) {
+    options.stream.bufferSize = static_cast<int32_t>(tool::decimalArgument(*size, "--buffer-size", 1, 1 << 20));
+  }
+  if (auto rate = line.value("--rate")) options.stream.rate = tool::decimalArgument(*rate, "--rate", 1);
+  if (auto missed = line.value("--max-missed")) options.maxMissed = tool::decimalArgument(*missed, "--max-missed");
+  return options;
 }
 
 const char* typeName(ASIOSampleType type) {
@@ -188,25 +142,24 @@ std::string microseconds(int64_t nanoseconds) {
   return platform::formatText("%.1f us", static_cast<double>(nanoseconds) / 1000.0);
 }
 
-int fail(const Options& options, const std::string& message) {
+[[noreturn]] void fail(const Options& options, const std::string& message) {
   if (options.json) {
-    JsonWriter json;
+    tool::JsonWriter json;
     json.beginObject();
     json.member("ok", false);
     json.member("error", message);
     json.endObject();
     std::printf("%s\n", json.text().c_str());
   }
-  std::fprintf(stderr, "asio-host: %s\n", message.c_str());
-  return kExitFailure;
+  throw tool::Failure{message};
 }
 
 int list(const Options& options) {
   std::vector<RegisteredDriver> drivers;
   const uint32_t status = listRegisteredDrivers(drivers);
-  if (status != 0 && status != 2) return fail(options, "the registry cannot be read (error " + std::to_string(status) + ")");
+  if (status != 0 && status != 2) fail(options, "the registry cannot be read: " + tool::statusText(status));
   if (options.json) {
-    JsonWriter json;
+    tool::JsonWriter json;
     json.beginObject();
     json.member("ok", true);
     json.key("drivers");
@@ -246,7 +199,7 @@ void printDescription(const DriverDescription& d) {
   std::printf("Latencies: input %d, output %d samples\n", d.inputLatency, d.outputLatency);
 }
 
-void writeDescription(JsonWriter& json, const DriverDescription& d) {
+void writeDescription(tool::JsonWriter& json, const DriverDescription& d) {
   json.member("driver", d.name);
   json.member("version", static_cast<uint64_t>(d.version));
   for (const auto* list : {&d.inputs, &d.outputs}) {
@@ -311,7 +264,7 @@ void printStream(const StreamReport& r) {
               locked, r.inputs, r.missedSwitches > 0 ? " (outside the buffers of missed switches)" : "");
 }
 
-void writeStream(JsonWriter& json, const StreamReport& r) {
+void writeStream(tool::JsonWriter& json, const StreamReport& r) {
   json.member("sampleRate", static_cast<uint64_t>(r.sampleRate));
   json.member("bufferSize", static_cast<uint64_t>(r.bufferSize));
   json.member("switches", r.switches);
@@ -350,7 +303,9 @@ void writeStream(JsonWriter& json, const StreamReport& r) {
   json.endArray();
 }
 
-int run(const Options& options) {
+int run(const tool::CommandLine& line) {
+  const Options options = parseOptions(line);
+  tool::checkSystemRoot();
   if (options.command == "list") return list(options);
   std::vector<RegisteredDriver> drivers;
   listRegisteredDrivers(drivers);
@@ -362,16 +317,16 @@ int run(const Options& options) {
     }
   }
   if (chosen == nullptr) {
-    return fail(options, options.driver.empty() ? "no ASIO driver is registered"
-                                                : "no ASIO driver named \"" + options.driver + "\" is registered");
+    fail(options, options.driver.empty() ? "no ASIO driver is registered"
+                                         : "no ASIO driver named \"" + options.driver + "\" is registered");
   }
   HostSession session;
   std::string error;
-  if (!session.load(*chosen, &error) || !session.init(&error)) return fail(options, error);
+  if (!session.load(*chosen, &error) || !session.init(&error)) fail(options, error);
   const DriverDescription description = session.describe();
   if (options.command == "info") {
     if (options.json) {
-      JsonWriter json;
+      tool::JsonWriter json;
       json.beginObject();
       json.member("ok", true);
       writeDescription(json, description);
@@ -385,7 +340,7 @@ int run(const Options& options) {
   const StreamReport report = session.stream(options.stream);
   const std::string failures = streamFailures(report, options.maxMissed);
   if (options.json) {
-    JsonWriter json;
+    tool::JsonWriter json;
     json.beginObject();
     json.member("ok", failures.empty());
     if (!failures.empty()) json.member("error", failures);
@@ -400,33 +355,16 @@ int run(const Options& options) {
     std::printf("Driver: %s\n", description.name.c_str());
     printStream(report);
   }
-  if (!failures.empty()) {
-    std::fprintf(stderr, "asio-host: %s\n", failures.c_str());
-    return kExitFailure;
-  }
-  return 0;
+  if (!failures.empty()) throw tool::Failure{failures};
+  return tool::kExitSuccess;
 }
 
-extern "C" void onInterrupt(int) { interruptStream(); }
+void onInterrupt(int) { interruptStream(); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!parse(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "asio-host: %s\n\n%s", error.c_str(), kUsage);
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::puts("asio-host 1.0");
-    return 0;
-  }
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);
-  return run(options);
+  return tool::run({"asio-host", kUsage, kOptions}, argc, argv, run);
 }

@@ -6,11 +6,12 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "platform/com/com.h"
+#include "platform/format.h"
+#include "tools/common/tool.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ Registers the in-process server LIBRARY (a shared library) by calling its
 DllRegisterServer, or unregisters it with -u (DllUnregisterServer). The
 registry is the one under $WN_SYSTEM_ROOT.
 
-Options:
+Options (before or after the library):
   -u           unregister instead of register
   -s           silent: print nothing on success
   -h, --help   this text
@@ -30,45 +31,7 @@ Exit codes: 0 success, 1 the library could not be loaded or its function
 failed, 2 a usage error.
 )";
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-struct Options {
-  bool unregister = false;
-  bool silent = false;
-  bool help = false;
-  bool version = false;
-  std::string library;
-};
-
-// Options may come before or after the library.
-bool parse(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "-u" || argument == "/u") {
-      options->unregister = true;
-    } else if (argument == "-s" || argument == "/s") {
-      options->silent = true;
-    } else if (argument == "-h" || argument == "--help" || argument == "-?") {
-      options->help = true;
-    } else if (argument == "--version") {
-      options->version = true;
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      *error = "unknown option " + std::string(argument);
-      return false;
-    } else if (!options->library.empty()) {
-      *error = "more than one library given";
-      return false;
-    } else {
-      options->library = argument;
-    }
-  }
-  if (options->library.empty() && !options->help && !options->version) {
-    *error = "no library given";
-    return false;
-  }
-  return true;
-}
+constexpr tool::OptionSpec kOptions[] = {{"-u", false}, {"-s", false}};
 
 // The server records its own file's path, so it must be loaded by its full one.
 std::string fullPath(const std::string& path) {
@@ -76,48 +39,32 @@ std::string fullPath(const std::string& path) {
   return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-int run(const Options& options) {
-  const std::string path = fullPath(options.library);
+int run(const tool::CommandLine& line) {
+  const std::vector<std::string>& words = line.words();
+  if (words.empty()) throw tool::UsageError{"no library given"};
+  if (words.size() > 1) throw tool::UsageError{"more than one library given ('" + words[1] + "')"};
+  tool::checkSystemRoot();
+  const std::string path = fullPath(words[0]);
   void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
-    std::fprintf(stderr, "regsvr: the module \"%s\" failed to load: %s\n", path.c_str(), ::dlerror());
-    return kExitFailure;
+    throw tool::Failure{"the module \"" + path + "\" failed to load: " + ::dlerror()};
   }
-  const char* entry = options.unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  const char* entry = line.has("-u") ? "DllUnregisterServer" : "DllRegisterServer";
   auto* function = reinterpret_cast<platform::DllRegisterServerFunction>(::dlsym(library, entry));
   if (function == nullptr) {
-    std::fprintf(stderr, "regsvr: the module \"%s\" was loaded, but the entry point %s was not found\n", path.c_str(),
-                 entry);
     ::dlclose(library);
-    return kExitFailure;
+    throw tool::Failure{"the module \"" + path + "\" was loaded, but the entry point " + entry + " was not found"};
   }
   const platform::HRESULT result = function();
   ::dlclose(library);
   if (platform::failed(result)) {
-    std::fprintf(stderr, "regsvr: %s in \"%s\" failed with 0x%08X\n", entry, path.c_str(),
-                 static_cast<unsigned>(result));
-    return kExitFailure;
+    throw tool::Failure{platform::formatText("%s in \"%s\" failed with 0x%08X", entry, path.c_str(),
+                                             static_cast<uint32_t>(result))};
   }
-  if (!options.silent) std::printf("%s in \"%s\" succeeded.\n", entry, path.c_str());
-  return 0;
+  if (!line.has("-s")) std::printf("%s in \"%s\" succeeded.\n", entry, path.c_str());
+  return tool::kExitSuccess;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!parse(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "regsvr: %s\n\n%s", error.c_str(), kUsage);
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::puts("regsvr 1.0");
-    return 0;
-  }
-  return run(options);
-}
+int main(int argc, char** argv) { return tool::run({"regsvr", kUsage, kOptions}, argc, argv, run); }
