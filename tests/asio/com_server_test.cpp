@@ -54,6 +54,17 @@ class ServerModule {
     return static_cast<platform::IClassFactory*>(object);
   }
 
+  // A driver object from the module's factory; null on failure.
+  IASIO* createDriver() {
+    platform::IClassFactory* classFactory = factory();
+    if (classFactory == nullptr) return nullptr;
+    IASIO* driver = nullptr;
+    EXPECT_EQ(classFactory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)),
+              platform::S_OK);
+    classFactory->Release();
+    return driver;
+  }
+
   platform::DllGetClassObjectFunction getClassObject = nullptr;
   platform::DllCanUnloadNowFunction canUnloadNow = nullptr;
   platform::DllRegisterServerFunction registerServer = nullptr;
@@ -338,10 +349,8 @@ TEST_F(ComServer, TheControlPanelStartsFromTheDriversDirectory) {
 
   ServerModule module((directory / "sorvikusbasio_x64.so").string());
   ASSERT_TRUE(module.loaded());
-  platform::IClassFactory* factory = module.factory();
-  IASIO* driver = nullptr;
-  ASSERT_EQ(factory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)), platform::S_OK);
-  factory->Release();
+  IASIO* driver = module.createDriver();
+  ASSERT_NE(driver, nullptr);
   EXPECT_EQ(driver->controlPanel(), ASE_OK);
   const std::filesystem::path started = directory / "started";
   for (int i = 0; i < 500 && !std::filesystem::exists(started); ++i) {
@@ -366,11 +375,8 @@ TEST_F(ComServer, AModuleWithAThreadOfItsOwnStaysLoaded) {
   std::filesystem::copy_file(WN_ASIO_MODULE, copy);
   {
     ServerModule module(copy.string());
-    platform::IClassFactory* factory = module.factory();
-    IASIO* driver = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)),
-              platform::S_OK);
-    factory->Release();
+    IASIO* driver = module.createDriver();
+    ASSERT_NE(driver, nullptr);
     driver->controlPanel();  // starts nothing, since there is no control panel: no thread
     driver->Release();
   }
@@ -379,11 +385,8 @@ TEST_F(ComServer, AModuleWithAThreadOfItsOwnStaysLoaded) {
   std::filesystem::permissions(root.path() / "orvanecpl", std::filesystem::perms::owner_all);
   {
     ServerModule module(copy.string());
-    platform::IClassFactory* factory = module.factory();
-    IASIO* driver = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, CLSID_SorvikUsbAsio, reinterpret_cast<void**>(&driver)),
-              platform::S_OK);
-    factory->Release();
+    IASIO* driver = module.createDriver();
+    ASSERT_NE(driver, nullptr);
     driver->controlPanel();  // its handle is closed while it runs: a thread collects it
     driver->Release();
   }
