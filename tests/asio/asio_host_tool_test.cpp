@@ -2,6 +2,7 @@
 // kernel driver (in this process's device host), as a separate process.
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <thread>
 
@@ -65,6 +66,34 @@ TEST_F(AsioHostTool, AStreamThatStopsIsAFailure) {
   const int exitCode = program.wait(10000);
   EXPECT_EQ(exitCode, 1) << program.out() << program.err();
   EXPECT_TRUE(contains(program.err(), "buffer switches stopped")) << program.err();
+}
+
+TEST_F(AsioHostTool, AHostKilledWhileStreamingLeavesTheKernelDriverReadyForTheNext) {
+  {
+    testing_support::BackgroundProgram first(ASIO_HOST, {"stream", "--seconds", "30", "--max-missed", "100000"});
+    for (int i = 0; i < 1000 && streamCounters().first < 50; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(streamCounters().first, 50u) << first.err();
+    EXPECT_EQ(first.stop(SIGKILL), 128 + SIGKILL);
+  }
+  // At once: every channel is free again and the tone comes back on every input.
+  const auto next = runProgram(ASIO_HOST, {"stream", "--seconds", "0.5", "--json", "--max-missed", "1000"});
+  EXPECT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_TRUE(contains(next.out, "\"toneIntact\":true")) << next.out;
+  EXPECT_FALSE(contains(next.out, "\"returned\":false")) << next.out;
+}
+
+TEST_F(AsioHostTool, TheDeviceUnpluggedWhileStreamingEndsTheStreamWithoutAHang) {
+  testing_support::BackgroundProgram program(ASIO_HOST, {"stream", "--seconds", "30", "--max-missed", "100000"});
+  for (int i = 0; i < 1000 && streamCounters().first < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(controlSend(usbaudio_sim::SIM_CONTROL_UNPLUG, usbaudio_sim::SIM_DEVICE_SELECTOR{0, 0, {}}), 0u);
+  const int exitCode = program.wait(15000);
+  EXPECT_EQ(exitCode, 1) << program.out() << program.err();  // a failure, not a signal and not a hang
+  EXPECT_TRUE(contains(program.err(), "buffer switches stopped")) << program.err();
+  EXPECT_TRUE(contains(program.out(), "Buffer switches: ")) << program.out();  // the report still comes
 }
 
 TEST_F(AsioHostTool, UsageAndFailures) {
