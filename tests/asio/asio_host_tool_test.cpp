@@ -96,6 +96,24 @@ TEST_F(AsioHostTool, TheDeviceUnpluggedWhileStreamingEndsTheStreamWithoutAHang) 
   EXPECT_TRUE(contains(program.out(), "Buffer switches: ")) << program.out();  // the report still comes
 }
 
+TEST_F(AsioHostTool, ARateChangeWhileStreamingMakesTheHostCreateItsBuffersAgain) {
+  testing_support::BackgroundProgram program(
+      ASIO_HOST, {"stream", "--seconds", "3", "--max-missed", "100000", "--json"});
+  for (int i = 0; i < 1000 && streamCounters().first < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // What the service does for a rate request: the engine down, the rate, the engine up, 3010 and 3011.
+  changeRate(96000);
+  ASSERT_EQ(postNotification(ORVANE_MSG_CODE_STREAMING_CONFIGURATION_CHANGED), 0u);
+  ASSERT_EQ(postNotification(ORVANE_MSG_CODE_SAMPLE_RATE_CHANGED), 0u);
+  EXPECT_EQ(program.wait(15000), 0) << program.out() << program.err();
+  const std::string out = program.out();
+  EXPECT_TRUE(contains(out, "\"text\":\"reset request\"")) << out;
+  EXPECT_TRUE(contains(out, "buffer size change: buffers created again, 96000 Hz, 256 samples\"")) << out;
+  EXPECT_TRUE(contains(out, "\"sampleRate\":96000,\"bufferSize\":256")) << out;
+  EXPECT_TRUE(contains(out, "\"toneIntact\":true")) << out;
+}
+
 TEST_F(AsioHostTool, UsageAndFailures) {
   struct Case {
     std::vector<std::string> arguments;
