@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,8 +36,12 @@ pid_t start(const std::string& program, const std::vector<std::string>& argument
   argv.push_back(nullptr);
   const std::string out = (directory / "stdout").string();
   const std::string err = (directory / "stderr").string();
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
+  // A test that crashes takes its programs with it.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(127);
   ::setpgid(0, 0);
   for (const std::string& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
   const int in = ::open("/dev/null", O_RDONLY);

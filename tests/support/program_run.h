@@ -2,7 +2,9 @@
 // Runs built programs from tests: to completion with their output captured,
 // or in the background until the test stops them. A background program runs
 // in its own process group, so stopping it also stops what it started; the
-// destructor kills and reaps it, so no program outlives a failed test.
+// destructor kills and reaps it, and a test process that dies takes its
+// programs with it (the parent-death signal), so no program outlives a
+// failed test.
 
 #include <sys/types.h>
 
