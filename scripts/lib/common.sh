@@ -1,8 +1,8 @@
 # Shared by scripts/test, scripts/demo and .ci/run: the Debian packages the
 # build needs, installed when missing.
 
-WN_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3 iproute2 jackd2
-             libjack-jackd2-dev python3)
+WN_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3 iproute2
+             jackd2 libjack-jackd2-dev python3)
 
 wn_install_missing() {
   local missing=()
