@@ -15,9 +15,9 @@ namespace mirelo_testing {
 class JackServer {
  public:
   explicit JackServer(int periodFrames = 256) : name_("wn-mirelo-" + std::to_string(::getpid())) {
-    server_ = std::make_unique<testing_support::BackgroundProgram>(
-        std::vector<std::string>{"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
-                                 std::to_string(periodFrames)});
+    server_ = std::make_unique<BackgroundProgram>(
+        programOnPath("jackd"), std::vector<std::string>{"-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
+                                          std::to_string(periodFrames)});
     ready_ = eventually(
         [&] {
           jack_status_t status;
@@ -30,11 +30,11 @@ class JackServer {
   }
   const std::string& name() const { return name_; }
   bool ready() const { return ready_; }
-  std::string output() const { return server_->output(); }
+  std::string output() const { return outputOf(*server_); }
 
  private:
   std::string name_;
-  std::unique_ptr<testing_support::BackgroundProgram> server_;
+  std::unique_ptr<BackgroundProgram> server_;
   bool ready_ = false;
 };
 

@@ -359,10 +359,10 @@ int run() {
       }
       // Through the bridge: JACK, port 20 of computer A, the group, back to A
       // (loop-back on) and to JACK.
-      testing_support::BackgroundProgram bridge(
-          {JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}, {"JACK_DEFAULT_SERVER", jack.name()}});
+      BackgroundProgram bridge(JACK_BRIDGE, {},
+                               {"WN_SYSTEM_ROOT=" + root.path().string(), "JACK_DEFAULT_SERVER=" + jack.name()});
       JackLatencyProbe probe(jack.name());
-      if (bridge.waitForOutput("bridging") && probe.ready()) {
+      if (waitForOutput(bridge, "bridging") && probe.ready()) {
         jack_connect(probe.client(), "wn-bench-writer:out", "mirelo:Midi20 playback");
         jack_connect(probe.client(), "mirelo:Midi20 capture", "wn-bench-reader:in");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
