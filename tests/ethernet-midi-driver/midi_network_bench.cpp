@@ -310,29 +310,31 @@ int run() {
     std::fprintf(stderr, "the second computer did not start: %s\n", second.output().c_str());
     return 1;
   }
-  const auto local = mirelo_tools::findMireloPorts();
-  mirelo_tools::ControlFilter localControl;
-  localControl.open(local.controlFilter);
-  localControl.setMuteMask(0);
+  // Computer B's side is opened first, with its root as this process's
+  // system root; computer A's work must not run meanwhile.
   mirelo_tools::MireloPorts remote;
   mirelo_tools::ControlFilter remoteControl;
-  second.withRoot([&] {
-    remote = mirelo_tools::findMireloPorts();
-    remoteControl.open(remote.controlFilter);
-  });
-  remoteControl.setMuteMask(0);
   auto pin = [](const std::u16string& path, uint32_t id) {
     uint32_t failure = 0;
     auto created = KsMidiPin::create(path, id, &failure);
     if (created) created->setState(platform::KSSTATE_RUN);
     return created;
   };
-  std::vector<std::unique_ptr<KsMidiPin>> renders;
   std::vector<std::unique_ptr<KsMidiPin>> captures;
+  second.withRoot([&] {
+    remote = mirelo_tools::findMireloPorts();
+    remoteControl.open(remote.controlFilter);
+    for (uint32_t port = 1; port <= 20; ++port) captures.push_back(pin(remote.ports.at(port), mirelo::kCapturePin));
+  });
+  remoteControl.setMuteMask(0);
+  const auto local = mirelo_tools::findMireloPorts();
+  mirelo_tools::ControlFilter localControl;
+  localControl.open(local.controlFilter);
+  localControl.setMuteMask(0);
+  std::vector<std::unique_ptr<KsMidiPin>> renders;
   for (uint32_t port = 1; port <= 20; ++port) {
     renders.push_back(pin(local.ports.at(port), mirelo::kRenderPin));
-    second.withRoot([&] { captures.push_back(pin(remote.ports.at(port), mirelo::kCapturePin)); });
-    if (!renders.back() || !captures.back()) {
+    if (!renders.back() || !captures[port - 1]) {
       std::fprintf(stderr, "cannot open the pins of port %u\n", port);
       return 1;
     }

@@ -291,7 +291,9 @@ class SecondComputer {
   bool ready() const { return ready_; }
   std::string output() const { return outputOf(*program_); }
 
-  // Runs `body` with this computer's root as the system root.
+  // Runs `body` with this computer's root as the system root of the process.
+  // Nothing of the first computer may read the registry meanwhile (no work of
+  // its driver may be under way): its system root is the same variable.
   template <typename Body>
   void withRoot(Body body) {
     const char* previous = std::getenv("WN_SYSTEM_ROOT");

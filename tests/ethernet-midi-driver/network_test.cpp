@@ -40,18 +40,19 @@ TEST_F(NetworkTest, TwoComputersExchangeMidiThroughTheGroup) {
   start(2);
   SecondComputer second;
   ASSERT_TRUE(second.ready()) << second.output();
+  // Everything of computer B is opened first: its root is the system root of
+  // this process meanwhile, and computer A's work must not read it.
   RemoteSide remote(second);
   ASSERT_EQ(remote.found.ports.size(), 2u);
-  // Loop-back off on both: only the other computer's datagrams arrive.
-  unmuteAll();
-  ASSERT_EQ(control.setLoopback(false), 0u);
-  ASSERT_EQ(remote.control.setMuteMask(0), 0u);
-  ASSERT_EQ(remote.control.setLoopback(false), 0u);
-
-  auto localCapture = openCapture(2);
-  auto localRender = openRender(2);
   auto remoteCapture = remote.open(second, 2, mirelo::kCapturePin);
   auto remoteRender = remote.open(second, 2, mirelo::kRenderPin);
+  // Loop-back off on both: only the other computer's datagrams arrive.
+  ASSERT_EQ(remote.control.setMuteMask(0), 0u);
+  ASSERT_EQ(remote.control.setLoopback(false), 0u);
+  unmuteAll();
+  ASSERT_EQ(control.setLoopback(false), 0u);
+  auto localCapture = openCapture(2);
+  auto localRender = openRender(2);
   ASSERT_TRUE(localCapture && localRender && remoteCapture && remoteRender);
   ASSERT_TRUE(waitConnected(2, true));
 
