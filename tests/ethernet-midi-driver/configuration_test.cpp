@@ -122,14 +122,14 @@ TEST_F(MireloTest, TheMachinesDeviceHostLoadsTheDriverFromTheServiceDatabase) {
                                            u"Mirelo - Ethernet Midi Ports (WDM)"),
             0u);
   setPorts(3);
-  BackgroundProgram machineHost(WN_DEVHOST, {}, {"WN_SYSTEM_ROOT=" + root.path().string()});
-  ASSERT_TRUE(waitForOutput(machineHost, "devhost: running")) << outputOf(machineHost);
-  EXPECT_NE(outputOf(machineHost).find("#midi03"), std::string::npos) << outputOf(machineHost);
+  testing_support::BackgroundProgram machineHost({WN_DEVHOST}, {{"WN_SYSTEM_ROOT", root.path().string()}});
+  ASSERT_TRUE(machineHost.waitForOutput("devhost: running")) << machineHost.output();
+  EXPECT_NE(machineHost.output().find("#midi03"), std::string::npos) << machineHost.output();
   const auto ports = mirelo_tools::findMireloPorts();
   EXPECT_FALSE(ports.controlFilter.empty());
   EXPECT_EQ(ports.ports.size(), 3u);
   EXPECT_EQ(readPorts(), 0x303u);
-  EXPECT_EQ(machineHost.stop(SIGTERM), 0);
+  EXPECT_EQ(machineHost.stop(), 0);
 }
 
 TEST_F(MireloTest, PoolTagsBalanceAfterStop) {

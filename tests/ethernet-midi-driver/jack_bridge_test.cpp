@@ -91,22 +91,23 @@ class JackBridgeTest : public MireloTest {
     MireloTest::SetUp();
     ASSERT_TRUE(server.ready()) << "jackd -d dummy did not start: " << server.output();
     start(2);
-    bridge = std::make_unique<BackgroundProgram>(
-        JACK_BRIDGE, std::vector<std::string>{"--unmute"},
-        std::vector<std::string>{"WN_SYSTEM_ROOT=" + root.path().string(), "JACK_DEFAULT_SERVER=" + server.name()});
-    ASSERT_TRUE(waitForOutput(*bridge, "bridging 2 port(s)")) << outputOf(*bridge);
+    bridge = std::make_unique<testing_support::BackgroundProgram>(
+        std::vector<std::string>{JACK_BRIDGE, "--unmute"},
+        std::map<std::string, std::string>{{"WN_SYSTEM_ROOT", root.path().string()},
+                                           {"JACK_DEFAULT_SERVER", server.name()}});
+    ASSERT_TRUE(bridge->waitForOutput("bridging 2 port(s)")) << bridge->output();
     ASSERT_TRUE(client.open());
   }
   void TearDown() override {
     if (bridge) {
-      EXPECT_EQ(bridge->stop(SIGTERM), 0) << outputOf(*bridge);
+      EXPECT_EQ(bridge->stop(), 0) << bridge->output();
     }
     MireloTest::TearDown();
   }
 
   JackServer server;
   JackTestClient client{server.name()};
-  std::unique_ptr<BackgroundProgram> bridge;
+  std::unique_ptr<testing_support::BackgroundProgram> bridge;
 };
 
 TEST_F(JackBridgeTest, MessagesFromTheNetworkReachJackWhole) {
@@ -152,23 +153,23 @@ TEST_F(JackBridgeTest, JackMessagesGoToTheNetworkAndComeBackWithLoopBack) {
 }
 
 TEST(JackBridgeProgram, RefusesUnknownArgumentsAndSaysWhatIsMissing) {
-  auto result = testing_support::runProgram(JACK_BRIDGE, {"--loud"});
+  auto result = testing_support::runProgram({JACK_BRIDGE, "--loud"});
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_NE(result.err.find("unknown option --loud"), std::string::npos) << result.err;
+  EXPECT_NE(result.errors.find("unknown option --loud"), std::string::npos) << result.errors;
   testing_support::TestSystemRoot root;
-  result = testing_support::runProgram(JACK_BRIDGE, {}, {"WN_SYSTEM_ROOT=" + root.path().string()});
+  result = testing_support::runProgram({JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("no device host is running"), std::string::npos) << result.err;
-  result = testing_support::runProgram(JACK_BRIDGE, {"--version"});
-  EXPECT_EQ(result.out.rfind("midi-jack-bridge ", 0), 0u) << result.out;
+  EXPECT_NE(result.errors.find("no device host is running"), std::string::npos) << result.errors;
+  result = testing_support::runProgram({JACK_BRIDGE, "--version"});
+  EXPECT_EQ(result.output.rfind("midi-jack-bridge ", 0), 0u) << result.output;
 }
 
 TEST_F(MireloTest, TheBridgeNeedsAJackServer) {
   start(1);
   const auto result = testing_support::runProgram(
-      JACK_BRIDGE, {}, {"WN_SYSTEM_ROOT=" + root.path().string(), "JACK_DEFAULT_SERVER=wn-no-such-server"});
+      {JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}, {"JACK_DEFAULT_SERVER", "wn-no-such-server"}});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("no JACK server"), std::string::npos) << result.err;
+  EXPECT_NE(result.errors.find("no JACK server"), std::string::npos) << result.errors;
 }
 
 }  // namespace

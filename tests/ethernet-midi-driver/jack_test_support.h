@@ -10,8 +10,6 @@
 // test left behind is taken over by the next run instead of filling the table.
 
 #include <jack/jack.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -29,15 +27,12 @@ class JackServer {
       start(name, periodFrames);
     }
   }
-  ~JackServer() {
-    if (server_) server_->stop(SIGTERM, 5000);
-  }
   JackServer(const JackServer&) = delete;
   JackServer& operator=(const JackServer&) = delete;
 
   const std::string& name() const { return name_; }
   bool ready() const { return ready_; }
-  std::string output() const { return server_ ? outputOf(*server_) : "every JACK server name of the tests is in use"; }
+  std::string output() const { return server_ ? server_->output() : "every JACK server name of the tests is in use"; }
 
  private:
   static constexpr int kNames = 4;
@@ -51,18 +46,18 @@ class JackServer {
   }
 
   void start(const std::string& name, int periodFrames) {
-    if (server_) server_->stop(SIGTERM, 5000);
+    if (server_) server_->stop();
     name_ = name;
-    server_ = std::make_unique<BackgroundProgram>(
-        programOnPath("jackd"), std::vector<std::string>{"-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000",
-                                                         "-p", std::to_string(periodFrames)});
+    server_ = std::make_unique<testing_support::BackgroundProgram>(
+        std::vector<std::string>{"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
+                                 std::to_string(periodFrames)});
     // A server that ends at once found the name taken after all.
     eventually([&] { return !server_->running() || serverAnswers(name_); }, std::chrono::seconds(10));
     ready_ = server_->running() && serverAnswers(name_);
   }
 
   std::string name_;
-  std::unique_ptr<BackgroundProgram> server_;
+  std::unique_ptr<testing_support::BackgroundProgram> server_;
   bool ready_ = false;
 };
 

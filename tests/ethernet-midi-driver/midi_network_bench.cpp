@@ -458,16 +458,16 @@ int run() {
       }
       // Through the bridge: JACK, port 20 of computer A, the group, back to A
       // (loop-back on) and to JACK.
-      BackgroundProgram bridge(JACK_BRIDGE, {},
-                               {"WN_SYSTEM_ROOT=" + root.path().string(), "JACK_DEFAULT_SERVER=" + jack.name()});
+      testing_support::BackgroundProgram bridge(
+          {JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}, {"JACK_DEFAULT_SERVER", jack.name()}});
       JackLatencyProbe probe(jack.name());
-      if (waitForOutput(bridge, "bridging") && probe.ready()) {
+      if (bridge.waitForOutput("bridging") && probe.ready()) {
         jack_connect(probe.client(), "wn-bench-writer:out", "mirelo:Midi20 playback");
         jack_connect(probe.client(), "mirelo:Midi20 capture", "wn-bench-reader:in");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         printLatency("JACK through the bridge and Mirelo (loop-back)", probe.measure(500), &bare);
       }
-      bridge.stop(SIGTERM);  // a JACK client that ends cleanly leaves nothing behind
+      bridge.stop();  // SIGTERM: a JACK client that ends cleanly leaves nothing behind
     } else {
       std::printf("  (jackd -d dummy did not start, no JACK figures: %s)\n", jack.output().c_str());
     }

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <unistd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -36,7 +35,7 @@
 #include "platform/unique_fd.h"
 #include "platform/waits.h"
 #include "tests/support/private_network.h"
-#include "tests/support/program_run.h"
+#include "tests/support/program_runner.h"
 #include "tests/support/test_system_root.h"
 #include "tools/midiport/mirelo_ports.h"
 
@@ -55,9 +54,9 @@ inline uint32_t inMirelo(platform::kernel::DriverObject* host, const char16_t* p
 
 // Imports the driver's installation file into the registry of `root`.
 inline void install(const std::filesystem::path& root) {
-  const auto result = testing_support::runProgram(REG_TOOL, {"import", MIRELO_INSTALLATION},
-                                                  {"WN_SYSTEM_ROOT=" + root.string()});
-  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  const auto result = testing_support::runProgram({REG_TOOL, "import", MIRELO_INSTALLATION},
+                                                  {{"WN_SYSTEM_ROOT", root.string()}});
+  ASSERT_EQ(result.exitCode, 0) << result.output << result.errors;
 }
 
 inline const char16_t* const kParametersKey = u"System\\CurrentControlSet\\Services\\Mirelo\\Parameters";
@@ -102,34 +101,6 @@ bool eventually(Condition condition, std::chrono::milliseconds limit = 5s) {
     std::this_thread::sleep_for(2ms);
   }
   return true;
-}
-
-using testing_support::BackgroundProgram;
-
-// The path of a program found on $PATH (the runners take paths), or the name.
-inline std::string programOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= directories.size()) {
-    const size_t end = std::min(directories.find(':', start), directories.size());
-    const std::filesystem::path candidate = std::filesystem::path(directories.substr(start, end - start)) / name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    start = end + 1;
-  }
-  return name;
-}
-
-// What a background program wrote so far, output and errors.
-inline std::string outputOf(const BackgroundProgram& program) { return program.out() + program.err(); }
-
-// Waits until the program wrote `text`; false when it ended first or the
-// time ran out.
-inline bool waitForOutput(BackgroundProgram& program, const std::string& text,
-                          std::chrono::milliseconds limit = 10s) {
-  const auto written = [&] { return outputOf(program).find(text) != std::string::npos; };
-  eventually([&] { return written() || !program.running(); }, limit);
-  return written();
 }
 
 // A raw UDP socket of the test in the private network, for datagrams from
@@ -277,9 +248,10 @@ class SecondComputer {
       setMulticastInterface(testing_support::kSecondComputerAddress);
       if (ports) setPorts(*ports);
     });
-    program_ = std::make_unique<BackgroundProgram>(WN_DEVHOST, std::vector<std::string>{"--service", "Mirelo", MIRELO_MODULE},
-                                                   std::vector<std::string>{"WN_SYSTEM_ROOT=" + root_.string()});
-    ready_ = waitForOutput(*program_, "running");
+    program_ = std::make_unique<testing_support::BackgroundProgram>(
+        std::vector<std::string>{WN_DEVHOST, "--service", "Mirelo", MIRELO_MODULE},
+        std::map<std::string, std::string>{{"WN_SYSTEM_ROOT", root_.string()}});
+    ready_ = program_->waitForOutput("running");
   }
 
   ~SecondComputer() {
@@ -289,7 +261,7 @@ class SecondComputer {
   }
 
   bool ready() const { return ready_; }
-  std::string output() const { return outputOf(*program_); }
+  std::string output() const { return program_->output(); }
 
   // Runs `body` with this computer's root as the system root of the process.
   // Nothing of the first computer may read the registry meanwhile (no work of
@@ -308,7 +280,7 @@ class SecondComputer {
 
  private:
   std::filesystem::path root_;
-  std::unique_ptr<BackgroundProgram> program_;
+  std::unique_ptr<testing_support::BackgroundProgram> program_;
   bool ready_ = false;
 };
 

@@ -87,8 +87,8 @@ TEST_F(NetworkTest, DatagramsFromAProgramOutsideTheDriverReachTheirPort) {
       "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
       "s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton('127.0.0.2'))\n"
       "s.sendto(bytes([0xB0, 0x07, 0x64]), ('225.0.0.37', 21930))\n";
-  const auto result = testing_support::runProgram(programOnPath("python3"), {"-c", script});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const auto result = testing_support::runProgram({"python3", "-c", script});
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
   EXPECT_EQ(readBytes(*port3, 3), (std::vector<uint8_t>{0xB0, 0x07, 0x64}));
   EXPECT_TRUE(readBytes(*port2, 1, 200ms).empty());
 }
@@ -121,11 +121,11 @@ TEST_F(NetworkTest, ASendWithoutARouteIsReportedOnceThroughTheControlFilter) {
 TEST_F(NetworkTest, AClientKilledWithOpenPinsLeavesTheDriverConsistent) {
   start(2);
   unmuteAll();
-  BackgroundProgram holder(PIN_HOLDER, {"1", "3"}, {"WN_SYSTEM_ROOT=" + root.path().string()});
-  ASSERT_TRUE(waitForOutput(holder, "holding")) << outputOf(holder);
+  testing_support::BackgroundProgram holder({PIN_HOLDER, "1", "3"}, {{"WN_SYSTEM_ROOT", root.path().string()}});
+  ASSERT_TRUE(holder.waitForOutput("holding")) << holder.output();
   ASSERT_EQ(miniport(1)->StreamCount(true), 3u);
   ASSERT_EQ(miniport(1)->StreamCount(false), 3u);
-  holder.stop(SIGKILL);
+  holder.kill();
 
   EXPECT_TRUE(eventually([&] { return miniport(1)->StreamCount(true) == 0 && miniport(1)->StreamCount(false) == 0; }));
   EXPECT_TRUE(eventually([&] { return !miniport(1)->Transport().IsOpen(); }));
