@@ -64,5 +64,15 @@ echo
 echo "With loop-back off, computer A no longer hears itself; B still hears A:"
 step env WN_SYSTEM_ROOT="$A" "$midiport" loopback off
 step env WN_SYSTEM_ROOT="$A" "$midiport" status
+WN_SYSTEM_ROOT="$A" "$midiport" receive 2 --count 1 --timeout 1500 > "$demo_root/mirelo-heard-A.txt" &
+heard_a=$!
+WN_SYSTEM_ROOT="$B" "$midiport" receive 2 --count 1 --timeout 1500 > "$demo_root/mirelo-heard-B.txt" &
+heard_b=$!
+sleep 0.5
+step env WN_SYSTEM_ROOT="$A" "$midiport" send 2 B0 07 64
+wait "$heard_a" "$heard_b" || true
+echo; echo "Computer A heard on port 2:"; cat "$demo_root/mirelo-heard-A.txt"
+[ -s "$demo_root/mirelo-heard-A.txt" ] || echo "    (nothing)"
+echo "Computer B heard on port 2:"; cat "$demo_root/mirelo-heard-B.txt"
 echo
 echo "Ethernet MIDI demonstration finished; both device hosts stop."
