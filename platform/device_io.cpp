@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 #include "platform/events.h"
 #include "platform/kernel/wire.h"
 #include "platform/shared_memory.h"
@@ -76,6 +77,7 @@ class IoThread {
 
  private:
   IoThread() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    keepModuleLoaded();
     std::thread([this] { loop(); }).detach();
   }
   void loop();

@@ -14,6 +14,7 @@
 #include "platform/apc.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 #include "platform/events.h"
 
 namespace platform {
@@ -161,6 +162,7 @@ TimerService& TimerService::instance() {
 }
 
 TimerService::TimerService() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+  keepModuleLoaded();
   std::thread([this] { run(); }).detach();
 }
 
