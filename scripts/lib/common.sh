@@ -1,7 +1,8 @@
 # Shared by scripts/test, scripts/demo and .ci/run: the Debian packages the
 # build needs, installed when missing.
 
-WN_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3 iproute2)
+WN_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3 iproute2
+  qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth trayer xdotool fonts-dejavu-core)
 
 wn_install_missing() {
   local missing=()
