@@ -23,8 +23,8 @@ bool FrameWindow::create(std::u16string_view className, std::u16string_view titl
   auto* frame = new QMainWindow;
   frame->setWindowTitle(toQString(title));
   if (!icon.isNull()) frame->setWindowIcon(icon.qIcon());
-  frame->setGeometry(rect.left, rect.top, rect.width(), rect.height());
   attachWidget(frame, className);
+  moveWindow(handle(), rect);
   if (dispatch(WM_CREATE, 0, 0) == -1) {
     destroyWindow(handle());
     return false;

@@ -392,6 +392,10 @@ bool showWindow(WindowHandle window, int command) {
   if (wasVisible != willBeVisible) target->dispatch(WM_SHOWWINDOW, willBeVisible ? 1 : 0, 0);
   if (!target->exists()) return wasVisible;
   if (willBeVisible) applyTrackSize(target);
+  // The first showing of a top-level window may place it by its frame
+  // instead of its client area; the window keeps the rectangle it was given.
+  const bool firstShowing = widget->isWindow() && !widget->testAttribute(Qt::WA_WState_Created);
+  const QRect given = widget->geometry();
   switch (command) {
     case SW_HIDE:
       widget->hide();
@@ -411,6 +415,9 @@ bool showWindow(WindowHandle window, int command) {
     default:
       widget->show();
       break;
+  }
+  if (firstShowing && willBeVisible && !widget->isMinimized() && widget->geometry() != given) {
+    widget->setGeometry(given);
   }
   return wasVisible;
 }
