@@ -1,6 +1,6 @@
 // A top-level window of a given class that never closes: it answers every
-// close message and stays. For the tests of programs that close other
-// programs' windows.
+// close message and stays, and answers a registered message with its own
+// number. For the tests of programs that reach other programs' windows.
 //
 //   stubborn_frame CLASS_NAME      (runs until it is killed)
 
@@ -19,6 +19,10 @@ using namespace platform::ui;
 class StubbornFrame : public FrameWindow {
  public:
   bool processMessage(uint32_t message, WParam, LParam, LResult& result) override {
+    if (message >= kFirstRegisteredMessage) {
+      result = static_cast<LResult>(message);
+      return true;
+    }
     if (message != WM_CLOSE) return false;
     ++closeMessages;
     std::printf("close message %d\n", closeMessages);
