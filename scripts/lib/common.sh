@@ -2,7 +2,7 @@
 # build needs, installed when missing.
 
 WN_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3 iproute2
-  qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth trayer xdotool fonts-dejavu-core)
+  qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth trayer xdotool fonts-dejavu-core fonts-liberation2)
 
 wn_install_missing() {
   local missing=()
