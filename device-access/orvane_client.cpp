@@ -63,24 +63,23 @@ uint32_t OrvaneClient::setSampleRate(uint32_t rate, uint32_t timeoutMs) {
                        response);
 }
 
-uint32_t OrvaneClient::setBufferSizes(const ORVANE_BUFFER_SETTINGS& settings) {
-  ORVANE_MESSAGE response;
-  return genericResult(sendRequest(ORVANE_MSG_CODE_SET_BUFFER_SIZES, &settings, sizeof settings, response,
-                                   ORVANE_SERVICE_TIMEOUT_MS),
-                       response);
-}
-
-uint32_t OrvaneClient::selectStreamingDevice(uint32_t first, uint32_t second, uint32_t mode) {
-  const ORVANE_STREAMING_DEVICE_SELECTION selection{{first, second}, mode};
-  ORVANE_MESSAGE response;
-  return genericResult(sendRequest(ORVANE_MSG_CODE_SELECT_STREAMING_DEVICE, &selection, sizeof selection, response,
-                                   ORVANE_SERVICE_TIMEOUT_MS),
-                       response);
-}
-
-uint32_t OrvaneClient::setDsdMode(bool dsd) {
-  const uint8_t mode = dsd ? ORVANE_DSD_MODE_DSD : ORVANE_DSD_MODE_PCM;
+uint32_t OrvaneClient::setBufferSizes(const ORVANE_BUFFER_SETTINGS& settings, uint32_t timeoutMs) {
   ORVANE_MESSAGE response;
   return genericResult(
-      sendRequest(ORVANE_MSG_CODE_SET_DSD_MODE, &mode, sizeof mode, response, ORVANE_SERVICE_TIMEOUT_MS), response);
+      sendRequest(ORVANE_MSG_CODE_SET_BUFFER_SIZES, &settings, sizeof settings, response, timeoutMs), response);
+}
+
+uint32_t OrvaneClient::selectStreamingDevice(uint32_t first, uint32_t second, uint32_t mode, uint32_t timeoutMs) {
+  const ORVANE_STREAMING_DEVICE_SELECTION selection{{first, second}, mode};
+  ORVANE_MESSAGE response;
+  return genericResult(
+      sendRequest(ORVANE_MSG_CODE_SELECT_STREAMING_DEVICE, &selection, sizeof selection, response, timeoutMs),
+      response);
+}
+
+uint32_t OrvaneClient::setDsdMode(bool dsd, uint32_t timeoutMs) {
+  const uint8_t mode = dsd ? ORVANE_DSD_MODE_DSD : ORVANE_DSD_MODE_PCM;
+  ORVANE_MESSAGE response;
+  return genericResult(sendRequest(ORVANE_MSG_CODE_SET_DSD_MODE, &mode, sizeof mode, response, timeoutMs),
+                       response);
 }

@@ -26,11 +26,13 @@ class OrvaneClient : public OrvaneDriver {
 
   // The service requests. Each returns the transaction's failure, else the
   // service's result when the response is the generic one (2001), else
-  // ORVANE_STATUS_UNEXPECTED_MSG_CODE.
+  // ORVANE_STATUS_UNEXPECTED_MSG_CODE. Each waits `timeoutMs` for the answer;
+  // the programs pass ORVANE_SERVICE_TIMEOUT_MS.
   uint32_t setSampleRate(uint32_t rate, uint32_t timeoutMs);
-  uint32_t setBufferSizes(const ORVANE_BUFFER_SETTINGS& settings);
-  uint32_t selectStreamingDevice(uint32_t first, uint32_t second, uint32_t mode);
-  uint32_t setDsdMode(bool dsd);
+  uint32_t setBufferSizes(const ORVANE_BUFFER_SETTINGS& settings, uint32_t timeoutMs = ORVANE_SERVICE_TIMEOUT_MS);
+  uint32_t selectStreamingDevice(uint32_t first, uint32_t second, uint32_t mode,
+                                 uint32_t timeoutMs = ORVANE_SERVICE_TIMEOUT_MS);
+  uint32_t setDsdMode(bool dsd, uint32_t timeoutMs = ORVANE_SERVICE_TIMEOUT_MS);
 
  protected:
   // Sends a request of `code` with `length` payload bytes and waits for its

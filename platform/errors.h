@@ -3,6 +3,7 @@
 // and the calling thread's last error.
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -51,5 +52,10 @@ uint32_t errorFromErrno(int err);
 
 // Sets the last error from errno and returns it.
 uint32_t setLastErrorFromErrno(int err);
+
+// The system's message text for a system error code, as users read it
+// ("The system cannot find the file specified." for 2); "System error N." for
+// a code without a text. Never fails.
+std::string errorMessage(uint32_t code);
 
 }  // namespace platform

@@ -13,7 +13,7 @@
 #include "device-access/orvane_status.h"
 #include "platform/events.h"
 #include "platform/ui/dialog.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "platform/events.h"
 #include "platform/ui/application.h"
 #include "platform/waits.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   sim_testing::DeviceSpec device{"QT0001", "Quintor One"};
   device.rates = "44100 48000";
   sim_testing::configureSimulatedDriver({device});
-  testing_support::SpawnedProcess host({WN_DEVHOST, "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+  testing_support::SpawnedProcess host({WN_DEVHOST, WN_USBAUDIO_SIM_MODULE});
   if (!sim_testing::waitForLink(sim_testing::kPanelLink) || !sim_testing::waitForLink(usbaudio_sim::kControlLinkName)) {
     std::fprintf(stderr, "notification_bench: the device host did not start\n");
     return 1;

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 20;
   testing_support::TestSystemRoot root;
   sim_testing::configureSimulatedDriver({sim_testing::DeviceSpec{"QT0001", "Quintor One"}});
-  SpawnedProcess host({WN_DEVHOST, "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+  SpawnedProcess host({WN_DEVHOST, WN_USBAUDIO_SIM_MODULE});
   if (!sim_testing::waitForLink(sim_testing::kPanelLink)) {
     std::fprintf(stderr, "startup_bench: the device host did not start\n");
     return 1;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 
@@ -36,22 +36,19 @@ class EmulatedMachine {
   // Configures the driver with `devices` and starts the device host; false
   // (with a test failure) when its device link does not appear.
   bool start(const std::vector<DeviceSpec>& devices, const DriverParameters& parameters = {}) {
-    sim_testing::configureSimulatedDriver(devices);
-    platform::RegistryKey key;
-    EXPECT_EQ(platform::RegistryKey::create(platform::RegistryHive::LocalMachine,
-                                            u"System\\CurrentControlSet\\Services\\UsbAudioSim\\Parameters",
-                                            platform::KEY_ALL_ACCESS, key),
-              0u);
-    key.setString(u"DriverVersion", parameters.driverVersion);
-    key.setDword(u"DebugBuild", parameters.debugBuild ? 1 : 0);
-    key.setDword(u"InterfaceVersionMinor", parameters.interfaceVersionMinor);
+    sim_testing::configureSimulatedDriver(sim_testing::configurationText(devices),
+                                          [&](const platform::RegistryKey& key) {
+                                            key.setString(u"DriverVersion", parameters.driverVersion);
+                                            key.setDword(u"DebugBuild", parameters.debugBuild ? 1 : 0);
+                                            key.setDword(u"InterfaceVersionMinor", parameters.interfaceVersionMinor);
+                                          });
     return startHost();
   }
 
   // Starts the device host (again); the driver's links appear.
   bool startHost() {
     host_ = std::make_unique<testing_support::SpawnedProcess>(
-        std::vector<std::string>{WN_DEVHOST, "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+        std::vector<std::string>{WN_DEVHOST, WN_USBAUDIO_SIM_MODULE});
     const bool up =
         sim_testing::waitForLink(sim_testing::kPanelLink) && sim_testing::waitForLink(usbaudio_sim::kControlLinkName);
     EXPECT_TRUE(up) << "the device host did not start";

@@ -138,7 +138,7 @@ TEST_F(DeviceChangeTest, ArrivalAndRemovalOfAnInterfaceReachARegisteredWindow) {
       window.deviceNotificationRecipient(), filter.data(), platform::DEVICE_NOTIFY_WINDOW_HANDLE);
   ASSERT_NE(registration, nullptr);
   {
-    SpawnedProcess host({WN_DEVHOST, "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+    SpawnedProcess host({WN_DEVHOST, WN_USBAUDIO_SIM_MODULE});
     ASSERT_TRUE(waitFor([&] { return !changes.empty(); }, 10000));
     EXPECT_EQ(changes[0].first, platform::DBT_DEVICEARRIVAL);
     EXPECT_EQ(changes[0].second, u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}");

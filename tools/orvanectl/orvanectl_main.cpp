@@ -4,10 +4,8 @@
 
 #include <strings.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,19 +16,21 @@
 #include "device-access/orvane_status.h"
 #include "platform/format.h"
 #include "platform/text.h"
-#include "tools/orvanectl/json_writer.h"
+#include "tools/common/json_writer.h"
+#include "tools/common/tool.h"
 
 namespace {
 
-using orvanectl::JsonWriter;
+using tool::JsonWriter;
+using tool::UsageError;
 
-constexpr const char* kUsage = R"(Usage: orvanectl [--json] [--link NAME] [--timeout MS] COMMAND [ARGUMENTS]
+constexpr const char* kUsage = R"(Usage: orvanectl [OPTIONS] COMMAND [ARGUMENTS]
 
 Reads the state of the USB audio system and sends the requests of the control panel.
 
 Commands:
   info                        driver version, build type and interface version
-  devices                     connected devices (position, USB ids, serial, name, streaming)
+  devices                     connected devices (position, USB ids, serial, identifier, name)
   status                      streaming state and mode, current sampling rate, usage counts
   rates                       current and supported sampling rates
   buffers                     buffer size classes and lengths
@@ -40,24 +40,24 @@ Commands:
   set-buffers STREAMING ASIO  ask the service to set the buffer size classes, by name or number
                               (streaming: Minimum ExtraSmall Small Large ExtraLarge Safe;
                                ASIO: Minimum Small Large Maximum)
-  select-device POSITION|all  ask the service to stream from the device at POSITION (see
-                              'devices') or from all devices
+  select-device DEVICE|all    ask the service to stream from one device, given by its position
+                              or identifier (see 'devices'), or from all devices
   dsd on|off                  ask the service to switch the DSD mode of all devices
 
-Options:
+Options (before or after the command):
   --json        machine-readable output (JSON on standard output)
   --link NAME   device link to open (default {BC1AFE28-22BD-4dfc-821B-51306F8D0D1D})
   --timeout MS  how long the service requests wait for the answer (default 30000)
+  --version     the program's version
   -h, --help    this text
 
-The system is the one under $WN_SYSTEM_ROOT. Exit codes: 0 success, 1 a failed
-operation (its name and status are printed), 2 a usage error.
+Numbers are decimal. The system is the one under $WN_SYSTEM_ROOT. Exit codes:
+0 success, 1 a failed operation (its name and status are printed), 2 a usage error.
 )";
 
-constexpr char16_t kDefaultLink[] = u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}";
+constexpr tool::OptionSpec kOptions[] = {{"--json", false}, {"--link", true}, {"--timeout", true}};
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+constexpr char16_t kDefaultLink[] = u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}";
 
 const char* const kStreamingBufferClasses[] = {"Minimum", "ExtraSmall", "Small", "Large", "ExtraLarge", "Safe"};
 const char* const kAsioBufferClasses[] = {"Minimum", "Small", "Large", "Maximum"};
@@ -68,18 +68,15 @@ struct Options {
   bool json = false;
   std::u16string link = kDefaultLink;
   uint32_t timeoutMs = ORVANE_SERVICE_TIMEOUT_MS;
-  std::string command;
-  std::vector<std::string> arguments;
+  std::vector<std::string> arguments;  // after the command
 };
 
-// A failed operation: what was attempted and the status it returned.
+// A failed operation: what was attempted and the status it returned, or the
+// whole message when it is more than a status.
 struct Failure {
   std::string operation;
   uint32_t status;
-};
-
-struct UsageError {
-  std::string message;
+  std::string message;  // empty: "<operation> failed: <status text>"
 };
 
 // --- Text helpers ---------------------------------------------------------------
@@ -101,9 +98,7 @@ std::string millisecondsText(uint32_t microseconds) {
 
 std::string hex16(uint16_t value) { return platform::formatText("0x%04X", value); }
 
-std::string deviceIdText(const ORVANE_DEVICE_ID& id) {
-  return platform::formatText("%08X:%08X", id.first, id.second);
-}
+using tool::deviceIdText;
 
 const char* stateName(uint32_t state) {
   static const char* const names[] = {"Undefined", "Down", "Ready", "Prepared", "Running", "Error", "Unsupported"};
@@ -121,28 +116,19 @@ const char* className(const char* const (&names)[N], uint32_t value) {
   return value < N ? names[value] : "unknown";
 }
 
+// A buffer size class by name (any case) or by its decimal number.
 template <size_t N>
 std::optional<uint32_t> parseClass(const char* const (&names)[N], const std::string& text) {
   for (size_t i = 0; i < N; ++i) {
     if (strcasecmp(names[i], text.c_str()) == 0) return static_cast<uint32_t>(i);
   }
-  char* end = nullptr;
-  const unsigned long number = std::strtoul(text.c_str(), &end, 10);
-  if (!text.empty() && *end == '\0' && number < N) return static_cast<uint32_t>(number);
+  const std::optional<uint64_t> number = tool::parseDecimal(text, 0, N - 1);
+  if (number) return static_cast<uint32_t>(*number);
   return std::nullopt;
 }
 
-std::optional<uint32_t> parseNumber(const std::string& text) {
-  if (text.empty() || text[0] == '-') return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
-  if (*end != '\0' || errno != 0 || number > UINT32_MAX) return std::nullopt;
-  return static_cast<uint32_t>(number);
-}
-
 void check(uint32_t status, const char* operation) {
-  if (status != 0) throw Failure{operation, status};
+  if (status != 0) throw Failure{operation, status, {}};
 }
 
 // --- Connection -----------------------------------------------------------------
@@ -154,17 +140,21 @@ class Connection {
   explicit Connection(const Options& options) : options_(options) {}
 
   OrvaneClient& reader() {
-    if (!client_.isOpen()) check(client_.openDriver(options_.link.c_str(), false, false), "Opening the driver");
+    if (!client_.isOpen()) opened(client_.openDriver(options_.link.c_str(), false, false), "Opening the driver");
     return client_;
   }
 
   OrvaneClient& panel() {
-    check(client_.openConnection(options_.link.c_str(), ORVANE_CLIENT_TYPE_PANEL, true),
-          "Registering with the driver");
+    opened(client_.openConnection(options_.link.c_str(), ORVANE_CLIENT_TYPE_PANEL, true),
+           "Registering with the driver");
     return client_;
   }
 
  private:
+  void opened(uint32_t status, const char* operation) {
+    if (status != 0) throw Failure{operation, status, tool::openFailureText(operation, options_.link, status)};
+  }
+
   const Options& options_;
   OrvaneClient client_;
 };
@@ -350,19 +340,7 @@ std::vector<ChannelRow> readChannels(OrvaneClient& client, bool inputs,
   return rows;
 }
 
-void commandChannels(Connection& connection, const Options& options) {
-  bool wantInputs = true;
-  bool wantOutputs = true;
-  if (!options.arguments.empty()) {
-    const std::string& which = options.arguments[0];
-    if (which == "in") {
-      wantOutputs = false;
-    } else if (which == "out") {
-      wantInputs = false;
-    } else {
-      throw UsageError{"channels takes 'in' or 'out'"};
-    }
-  }
+void commandChannels(Connection& connection, const Options& options, bool wantInputs, bool wantOutputs) {
   OrvaneClient& client = connection.reader();
   const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
   std::vector<ChannelRow> inputs;
@@ -436,113 +414,179 @@ void reportDone(const Options& options, const std::string& what) {
   }
 }
 
-void commandSetRate(Connection& connection, const Options& options) {
-  if (options.arguments.size() != 1) throw UsageError{"set-rate takes the rate in Hz"};
-  const std::optional<uint32_t> rate = parseNumber(options.arguments[0]);
-  if (!rate || *rate == 0) throw UsageError{"not a sample rate: " + options.arguments[0]};
-  check(connection.panel().setSampleRate(*rate, options.timeoutMs), "Changing the sample rate");
-  reportDone(options, "Sampling rate set to " + rateText(*rate) + ".");
+void commandSetRate(Connection& connection, const Options& options, uint32_t rate) {
+  check(connection.panel().setSampleRate(rate, options.timeoutMs), "Changing the sample rate");
+  reportDone(options, "Sampling rate set to " + rateText(rate) + ".");
 }
 
-void commandSetBuffers(Connection& connection, const Options& options) {
-  if (options.arguments.size() != 2) throw UsageError{"set-buffers takes the streaming and the ASIO class"};
-  const std::optional<uint32_t> streaming = parseClass(kStreamingBufferClasses, options.arguments[0]);
-  if (!streaming) throw UsageError{"not a streaming buffer size class: " + options.arguments[0]};
-  const std::optional<uint32_t> asio = parseClass(kAsioBufferClasses, options.arguments[1]);
-  if (!asio) throw UsageError{"not an ASIO buffer size class: " + options.arguments[1]};
-
+void commandSetBuffers(Connection& connection, const Options& options, uint32_t streaming, uint32_t asio) {
   OrvaneClient& client = connection.panel();
   ORVANE_BUFFER_SIZES current;
   check(client.ioctlGetBufferSizes(current), "Get the buffer sizes");
-  const ORVANE_BUFFER_SETTINGS settings{*streaming, *asio, current.thirdSetting};
-  check(client.setBufferSizes(settings), "Changing the buffer sizes");
+  const ORVANE_BUFFER_SETTINGS settings{streaming, asio, current.thirdSetting};
+  check(client.setBufferSizes(settings, options.timeoutMs), "Changing the buffer sizes");
   reportDone(options, platform::formatText("Buffer sizes set to %s (streaming) and %s (ASIO).",
-                                           kStreamingBufferClasses[*streaming], kAsioBufferClasses[*asio]));
+                                           kStreamingBufferClasses[streaming], kAsioBufferClasses[asio]));
 }
 
-void commandSelectDevice(Connection& connection, const Options& options) {
-  if (options.arguments.size() != 1) throw UsageError{"select-device takes a device position or 'all'"};
-  const bool all = options.arguments[0] == "all";
-  const std::optional<uint32_t> position = all ? std::optional<uint32_t>(0) : parseNumber(options.arguments[0]);
-  if (!position) throw UsageError{"not a device position: " + options.arguments[0]};
+// The device of select-device: all devices, a position in the device list or
+// an identifier.
+struct DeviceChoice {
+  bool all = false;
+  std::optional<uint64_t> position;
+  std::optional<ORVANE_DEVICE_ID> id;
+};
 
+void commandSelectDevice(Connection& connection, const Options& options, const DeviceChoice& choice) {
+  constexpr const char* kOperation = "Selecting the streaming device";
   OrvaneClient& client = connection.panel();
-  if (all) {
-    check(client.selectStreamingDevice(0, 0, ORVANE_STREAMING_MODE_ALL_DEVICES), "Selecting the streaming device");
+  if (choice.all) {
+    check(client.selectStreamingDevice(0, 0, ORVANE_STREAMING_MODE_ALL_DEVICES, options.timeoutMs), kOperation);
     reportDone(options, "All devices stream.");
     return;
   }
   const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
-  if (*position >= devices.size()) throw Failure{"Selecting the streaming device", ORVANE_STATUS_NO_DEVICE};
-  const ORVANE_DEVICE_ID id = devices[*position].deviceId;
-  check(client.selectStreamingDevice(id.first, id.second, ORVANE_STREAMING_MODE_SINGLE_DEVICE),
-        "Selecting the streaming device");
-  reportDone(options, "Device " + std::to_string(*position) + " (" + utf8(devices[*position].deviceName) +
+  size_t position = devices.size();
+  if (choice.id) {
+    for (size_t i = 0; i < devices.size(); ++i) {
+      if (devices[i].deviceId == *choice.id) position = i;
+    }
+    if (position == devices.size()) {
+      throw Failure{kOperation, ORVANE_STATUS_NO_DEVICE,
+                    "there is no device " + deviceIdText(*choice.id) + " (see 'orvanectl devices')"};
+    }
+  } else {
+    if (*choice.position >= devices.size()) {
+      throw Failure{kOperation, ORVANE_STATUS_NO_DEVICE, tool::devicePositionError(*choice.position, devices.size())};
+    }
+    position = static_cast<size_t>(*choice.position);
+  }
+  const ORVANE_DEVICE_ID id = devices[position].deviceId;
+  check(client.selectStreamingDevice(id.first, id.second, ORVANE_STREAMING_MODE_SINGLE_DEVICE, options.timeoutMs),
+        kOperation);
+  reportDone(options, "Device " + std::to_string(position) + " (" + utf8(devices[position].deviceName) +
                           ") is selected for streaming.");
 }
 
-void commandDsd(Connection& connection, const Options& options) {
-  if (options.arguments.size() != 1 || (options.arguments[0] != "on" && options.arguments[0] != "off")) {
-    throw UsageError{"dsd takes 'on' or 'off'"};
-  }
-  const bool on = options.arguments[0] == "on";
-  check(connection.panel().setDsdMode(on), "Switching the DSD mode");
+void commandDsd(Connection& connection, const Options& options, bool on) {
+  check(connection.panel().setDsdMode(on, options.timeoutMs), "Switching the DSD mode");
   reportDone(options, on ? "DSD mode on." : "DSD mode off.");
 }
 
 // --- Command line -------------------------------------------------------------------
 
-using Command = void (*)(Connection&, const Options&);
+// A command checks its arguments first and returns what it does once the
+// connection is made, so that a usage error never opens anything.
+using Action = std::function<void(Connection&)>;
+using Parser = Action (*)(const Options&);
 
-const std::map<std::string_view, Command> kCommands = {
-    {"info", commandInfo},         {"devices", commandDevices},       {"status", commandStatus},
-    {"rates", commandRates},       {"buffers", commandBuffers},       {"channels", commandChannels},
-    {"counters", commandCounters}, {"set-rate", commandSetRate},      {"set-buffers", commandSetBuffers},
-    {"select-device", commandSelectDevice}, {"dsd", commandDsd},
-};
+template <void (*Command)(Connection&, const Options&)>
+Action withoutArguments(const Options& options) {
+  if (!options.arguments.empty()) throw UsageError{"unexpected argument '" + options.arguments[0] + "'"};
+  return [&options](Connection& connection) { Command(connection, options); };
+}
 
-// Parses the command line; nullopt after printing the usage text (-h).
-std::optional<Options> parseOptions(int argc, char** argv) {
-  Options options;
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help" || arg == "-?") {
-      std::fputs(kUsage, stdout);
-      return std::nullopt;
-    }
-    if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--link" || arg == "--timeout") {
-      if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
-      const std::string value = argv[++i];
-      if (arg == "--link") {
-        options.link = platform::toWide(value);
-      } else {
-        const std::optional<uint32_t> timeout = parseNumber(value);
-        if (!timeout) throw UsageError{"not a time-out in milliseconds: " + value};
-        options.timeoutMs = *timeout;
-      }
-    } else if (arg.starts_with("-")) {
-      throw UsageError{"unknown option " + std::string(arg)};
+Action parseChannels(const Options& options) {
+  if (options.arguments.size() > 1) throw UsageError{"channels takes 'in' or 'out'"};
+  bool inputs = true;
+  bool outputs = true;
+  if (!options.arguments.empty()) {
+    const std::string& which = options.arguments[0];
+    if (which == "in") {
+      outputs = false;
+    } else if (which == "out") {
+      inputs = false;
     } else {
-      break;
+      throw UsageError{"channels takes 'in' or 'out'"};
     }
   }
-  if (i >= argc) throw UsageError{"no command given"};
-  options.command = argv[i++];
-  for (; i < argc; ++i) options.arguments.emplace_back(argv[i]);
+  return [&options, inputs, outputs](Connection& connection) { commandChannels(connection, options, inputs, outputs); };
+}
+
+Action parseSetRate(const Options& options) {
+  if (options.arguments.size() != 1) throw UsageError{"set-rate takes the rate in Hz"};
+  const std::optional<uint64_t> rate = tool::parseDecimal(options.arguments[0], 1, UINT32_MAX);
+  if (!rate) throw UsageError{"not a sample rate: " + options.arguments[0] + " (a decimal number of Hz)"};
+  return [&options, hz = static_cast<uint32_t>(*rate)](Connection& connection) {
+    commandSetRate(connection, options, hz);
+  };
+}
+
+Action parseSetBuffers(const Options& options) {
+  if (options.arguments.size() != 2) throw UsageError{"set-buffers takes the streaming and the ASIO class"};
+  const std::optional<uint32_t> streaming = parseClass(kStreamingBufferClasses, options.arguments[0]);
+  if (!streaming) throw UsageError{"not a streaming buffer size class: " + options.arguments[0]};
+  const std::optional<uint32_t> asio = parseClass(kAsioBufferClasses, options.arguments[1]);
+  if (!asio) throw UsageError{"not an ASIO buffer size class: " + options.arguments[1]};
+  return [&options, s = *streaming, a = *asio](Connection& connection) {
+    commandSetBuffers(connection, options, s, a);
+  };
+}
+
+Action parseSelectDevice(const Options& options) {
+  if (options.arguments.size() != 1) throw UsageError{"select-device takes a device position, identifier or 'all'"};
+  const std::string& text = options.arguments[0];
+  DeviceChoice choice;
+  if (text == "all") {
+    choice.all = true;
+  } else if (const std::optional<ORVANE_DEVICE_ID> id = tool::parseDeviceId(text)) {
+    choice.id = *id;
+  } else if (const std::optional<uint64_t> position = tool::parseDecimal(text, 0, UINT32_MAX)) {
+    choice.position = *position;
+  } else {
+    throw UsageError{"not a device position or identifier: " + text};
+  }
+  return [&options, choice](Connection& connection) { commandSelectDevice(connection, options, choice); };
+}
+
+Action parseDsd(const Options& options) {
+  if (options.arguments.size() != 1 || (options.arguments[0] != "on" && options.arguments[0] != "off")) {
+    throw UsageError{"dsd takes 'on' or 'off'"};
+  }
+  return [&options, on = options.arguments[0] == "on"](Connection& connection) {
+    commandDsd(connection, options, on);
+  };
+}
+
+const std::map<std::string_view, Parser> kCommands = {
+    {"info", withoutArguments<commandInfo>},
+    {"devices", withoutArguments<commandDevices>},
+    {"status", withoutArguments<commandStatus>},
+    {"rates", withoutArguments<commandRates>},
+    {"buffers", withoutArguments<commandBuffers>},
+    {"channels", parseChannels},
+    {"counters", withoutArguments<commandCounters>},
+    {"set-rate", parseSetRate},
+    {"set-buffers", parseSetBuffers},
+    {"select-device", parseSelectDevice},
+    {"dsd", parseDsd},
+};
+
+Options parseOptions(const tool::CommandLine& line) {
+  Options options;
+  options.json = line.has("--json");
+  if (const std::optional<std::string> link = line.value("--link")) {
+    if (link->empty()) throw UsageError{"--link needs a name"};
+    options.link = platform::toWide(*link);
+  }
+  if (const std::optional<std::string> timeout = line.value("--timeout")) {
+    const std::optional<uint64_t> ms = tool::parseDecimal(*timeout, 0, UINT32_MAX - 1);
+    if (!ms) throw UsageError{"not a time-out in milliseconds: " + *timeout};
+    options.timeoutMs = static_cast<uint32_t>(*ms);
+  }
+  if (line.words().empty()) throw UsageError{"no command given"};
+  options.arguments.assign(line.words().begin() + 1, line.words().end());
   return options;
 }
 
+std::string failureMessage(const Failure& failure) {
+  return failure.message.empty() ? failure.operation + " failed: " + tool::statusText(failure.status)
+                                 : failure.message;
+}
+
 void reportFailure(const Failure& failure, bool json) {
-  const char* name = orvaneStatusName(failure.status);
-  if (failure.status < 0xE0000000u) {
-    std::fprintf(stderr, "orvanectl: %s failed: %s (system error %u)\n", failure.operation.c_str(), name,
-                 failure.status);
-  } else {
-    std::fprintf(stderr, "orvanectl: %s failed: %s (0x%08X)\n", failure.operation.c_str(), name, failure.status);
-  }
+  const std::string message = failureMessage(failure);
+  std::fprintf(stderr, "orvanectl: %s\n", message.c_str());
   if (json) {
     JsonWriter writer;
     writer.beginObject();
@@ -550,31 +594,31 @@ void reportFailure(const Failure& failure, bool json) {
     writer.beginObject();
     writer.member("operation", failure.operation);
     writer.member("status", failure.status);
-    writer.member("name", name);
+    writer.member("text", tool::statusText(failure.status));
+    writer.member("message", message);
     writer.endObject();
     writer.endObject();
     printJson(writer);
   }
 }
 
+int runCommand(const tool::CommandLine& line) {
+  const Options options = parseOptions(line);
+  const std::string& name = line.words()[0];
+  const auto command = kCommands.find(name);
+  if (command == kCommands.end()) throw UsageError{"unknown command " + name};
+  const Action action = command->second(options);
+  tool::checkSystemRoot();
+  try {
+    Connection connection(options);
+    action(connection);
+  } catch (const Failure& failure) {
+    reportFailure(failure, options.json);
+    return tool::kExitFailure;
+  }
+  return tool::kExitSuccess;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  bool json = false;
-  try {
-    const std::optional<Options> options = parseOptions(argc, argv);
-    if (!options) return 0;
-    json = options->json;
-    const auto command = kCommands.find(options->command);
-    if (command == kCommands.end()) throw UsageError{"unknown command " + options->command};
-    Connection connection(*options);
-    command->second(connection, *options);
-    return 0;
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "orvanectl: %s\nRun 'orvanectl -h' for the usage.\n", error.message.c_str());
-    return kExitUsage;
-  } catch (const Failure& failure) {
-    reportFailure(failure, json);
-    return kExitFailure;
-  }
-}
+int main(int argc, char** argv) { return tool::run({"orvanectl", kUsage, kOptions}, argc, argv, runCommand); }

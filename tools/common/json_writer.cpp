@@ -1,8 +1,8 @@
-#include "tools/orvanectl/json_writer.h"
+#include "tools/common/json_writer.h"
 
 #include <cstdio>
 
-namespace orvanectl {
+namespace tool {
 
 void JsonWriter::separate() {
   if (afterKey_) {
@@ -70,4 +70,4 @@ void JsonWriter::value(bool flag) {
   text_ += flag ? "true" : "false";
 }
 
-}  // namespace orvanectl
+}  // namespace tool

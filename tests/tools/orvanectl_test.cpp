@@ -14,7 +14,7 @@
 
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ class OrvanectlTest : public ::testing::Test {
     DeviceSpec second{"QT0002", "Quintor Two"};
     second.i2sInputs = 1;
     sim_testing::configureSimulatedDriver({DeviceSpec{"QT0001", "Quintor One"}, second});
-    const ProgramResult started = runProgram({WN_DEVHOST, "--daemon", "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+    const ProgramResult started = runProgram({WN_DEVHOST, "--daemon", WN_USBAUDIO_SIM_MODULE});
     ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
     const size_t at = started.out.find("daemon running, pid ");
     ASSERT_NE(at, std::string::npos) << started.out;
@@ -160,6 +160,32 @@ TEST_F(OrvanectlTest, SendsTheServiceRequests) {
   EXPECT_EQ(selection.mode, ORVANE_STREAMING_MODE_SINGLE_DEVICE);
 }
 
+TEST_F(OrvanectlTest, ADeviceIsChosenByTheIdentifierThatDevicesPrints) {
+  ASSERT_EQ(server.start(), 0u);
+  const ProgramResult devices = orvanectl({"devices"});
+  const size_t at = devices.out.find("00000002:");
+  ASSERT_NE(at, std::string::npos) << devices.out;
+  const ProgramResult selected = orvanectl({"select-device", devices.out.substr(at, 17)});
+  EXPECT_EQ(selected.exitCode, 0) << selected.err;
+  EXPECT_TRUE(contains(selected.out, "Device 1 (Quintor Two) is selected for streaming.")) << selected.out;
+}
+
+TEST_F(OrvanectlTest, EveryServiceRequestTakesTheTimeOut) {
+  // A service that reads the requests and never answers.
+  ASSERT_EQ(server.start([](const ORVANE_MESSAGE&, ORVANE_MESSAGE&) { return false; }), 0u);
+  const std::vector<std::vector<std::string>> commands = {
+      {"set-rate", "48000"}, {"set-buffers", "Small", "Small"}, {"select-device", "all"}, {"dsd", "on"}};
+  for (std::vector<std::string> arguments : commands) {
+    SCOPED_TRACE(arguments[0]);
+    arguments.insert(arguments.end(), {"--timeout", "200"});
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramResult result = orvanectl(arguments);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.err, "failed: ORVANE_STATUS_TIMEOUT (0xE0000005)")) << result.err;
+  }
+}
+
 TEST_F(OrvanectlTest, AFailedServiceRequestNamesTheOperationAndStatus) {
   ASSERT_EQ(server.start([](const ORVANE_MESSAGE&, ORVANE_MESSAGE& response) {
               response.result = ORVANE_STATUS_SOUND_DEVICE_IN_USE;
@@ -172,15 +198,19 @@ TEST_F(OrvanectlTest, AFailedServiceRequestNamesTheOperationAndStatus) {
                        "orvanectl: Changing the sample rate failed: ORVANE_STATUS_SOUND_DEVICE_IN_USE (0xE0000090)"))
       << result.err;
 
-  const ProgramResult json = orvanectl({"--json", "dsd", "off"});
+  const ProgramResult json = orvanectl({"dsd", "off", "--json"});
   EXPECT_EQ(json.exitCode, 1);
   EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Switching the DSD mode\",\"status\":3758096528,"
-                                 "\"name\":\"ORVANE_STATUS_SOUND_DEVICE_IN_USE\"}}"))
+                                 "\"text\":\"ORVANE_STATUS_SOUND_DEVICE_IN_USE (0xE0000090)\","))
       << json.out;
 
   const ProgramResult missing = orvanectl({"select-device", "5"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_TRUE(contains(missing.err, "ORVANE_STATUS_NO_DEVICE")) << missing.err;
+  EXPECT_TRUE(contains(missing.err, "there is no device at position 5: 2 devices are connected (positions 0 to 1)"))
+      << missing.err;
+  const ProgramResult unknown = orvanectl({"select-device", "00000009:2F1A0110"});
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_TRUE(contains(unknown.err, "there is no device 00000009:2F1A0110")) << unknown.err;
 }
 
 TEST_F(OrvanectlTest, WithoutAServiceRequestsFailWithNoServer) {
@@ -193,17 +223,21 @@ TEST(Orvanectl, WithoutADriverItFailsWithTheOpenError) {
   testing_support::TestSystemRoot root;
   const ProgramResult text = orvanectl({"info"});
   EXPECT_EQ(text.exitCode, 1);
-  EXPECT_TRUE(contains(text.err, "orvanectl: Opening the driver failed: ??? (system error 2)")) << text.err;
+  const std::string hint = "orvanectl: no device host is running on " + root.path().string() +
+                           "; start it with `machine start` or `devhost --daemon`\n";
+  EXPECT_EQ(text.err, hint);
   EXPECT_TRUE(text.out.empty());
 
   const ProgramResult json = orvanectl({"--json", "status"});
   EXPECT_EQ(json.exitCode, 1);
-  EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Opening the driver\",\"status\":2,\"name\":\"???\"}}"))
+  EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Opening the driver\",\"status\":2,\"text\":\"The "
+                                 "system cannot find the file specified. (system error 2)\",\"message\":\"no device "
+                                 "host is running on "))
       << json.out;
 
   const ProgramResult request = orvanectl({"set-rate", "44100"});
   EXPECT_EQ(request.exitCode, 1);
-  EXPECT_TRUE(contains(request.err, "Registering with the driver failed")) << request.err;
+  EXPECT_EQ(request.err, hint);
 }
 
 TEST(Orvanectl, UsageErrorsAndHelp) {
@@ -225,7 +259,10 @@ TEST(Orvanectl, UsageErrorsAndHelp) {
       {{"set-rate", "fast"}, "not a sample rate: fast"},
       {{"set-buffers", "Huge", "Small"}, "not a streaming buffer size class: Huge"},
       {{"set-buffers", "Small", "ExtraSmall"}, "not an ASIO buffer size class: ExtraSmall"},
-      {{"select-device", "-1"}, "not a device position: -1"},
+      {{"select-device", "-1"}, "not a device position or identifier: -1"},
+      {{"info", "extra"}, "unexpected argument 'extra'"},
+      {{"set-rate", "48000", "--timeout", "1e3"}, "not a time-out in milliseconds: 1e3"},
+      {{"set-rate", "0"}, "not a sample rate: 0"},
       {{"dsd", "maybe"}, "dsd takes 'on' or 'off'"},
       {{"channels", "both"}, "channels takes 'in' or 'out'"},
   };

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orvanectl {
+namespace tool {
 
 class JsonWriter {
  public:
@@ -43,4 +43,4 @@ class JsonWriter {
   bool afterKey_ = false;
 };
 
-}  // namespace orvanectl
+}  // namespace tool
