@@ -95,6 +95,20 @@ class ControlPanelTest : public ::testing::Test {
     return QTest::qWaitFor(condition, timeoutMs);
   }
 
+  // Moves the streaming engine through a connection of the test's own; the
+  // kernel driver tells nobody.
+  void streamingCommand(uint32_t command) {
+    OrvaneDriver connection;
+    ASSERT_EQ(connection.openDriver(sim_testing::kPanelLink, false, false), 0u);
+    ASSERT_EQ(connection.ioctlStreamingControl(command), 0u);
+  }
+
+  // Changes the sample rate outside the service; the driver posts 3001.
+  void changeRateOutsideTheService(uint32_t rate) {
+    const usbaudio_sim::SIM_SETTINGS settings{rate, usbaudio_sim::SIM_KEEP, usbaudio_sim::SIM_KEEP, 0};
+    ASSERT_EQ(machine.control().control(usbaudio_sim::SIM_CONTROL_CHANGE_SETTINGS, &settings, sizeof settings), 0u);
+  }
+
   MainFrame& frame() { return *frame_; }
   TreeView& tree() { return *frame_->treePage().tree(); }
 

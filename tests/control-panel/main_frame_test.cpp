@@ -160,25 +160,14 @@ TEST_F(MainFrameTest, ABroadcastWithoutAnInterfaceNameDoesNotConnect) {
 
 class StatusBarTest : public ControlPanelTest {
  protected:
-  // A connection of the test's own that moves the streaming engine.
-  void command(uint32_t streamingCommand) {
-    if (!test_.isOpen()) {
-      ASSERT_EQ(test_.openDriver(sim_testing::kPanelLink, false, false), 0u);
-    }
-    ASSERT_EQ(test_.ioctlStreamingControl(streamingCommand), 0u);
-  }
-
   void refresh() { frame().updateStatusBar(); }
-
-  OrvaneDriver test_;
 };
 
 TEST_F(StatusBarTest, StreamingStatesAndTheRate) {
   DeviceSpec spec = device("QT0001");
   spec.rates = "44100 48000";
   openConnectedFrame({spec});
-  const usbaudio_sim::SIM_SETTINGS settings{44100, usbaudio_sim::SIM_KEEP, usbaudio_sim::SIM_KEEP, 0};
-  ASSERT_EQ(machine.control().control(usbaudio_sim::SIM_CONTROL_CHANGE_SETTINGS, &settings, sizeof settings), 0u);
+  changeRateOutsideTheService(44100);
   EXPECT_TRUE(waitFor([&] { return paneText(MainFrame::kRatePane) == u"Current sampling rate: 44.100 kHz"; }));
   EXPECT_EQ(paneText(MainFrame::kStreamingPane), u"Streaming state: Down");
   const struct {
@@ -192,7 +181,7 @@ TEST_F(StatusBarTest, StreamingStatesAndTheRate) {
       {ORVANE_STREAMING_COMMAND_SHUTDOWN, u"Streaming state: Down"},
   };
   for (const auto& step : steps) {
-    command(step.command);
+    streamingCommand(step.command);
     refresh();
     EXPECT_EQ(paneText(MainFrame::kStreamingPane), step.text);
   }
@@ -220,9 +209,7 @@ TEST_F(StatusBarTest, TheRateFollowsTheDriverSettingsNotification) {
   DeviceSpec spec = device("QT0001");
   spec.rates = "44100 48000 96000";
   openConnectedFrame({spec});
-  // A change outside the service: the driver posts 3001.
-  const usbaudio_sim::SIM_SETTINGS settings{96000, usbaudio_sim::SIM_KEEP, usbaudio_sim::SIM_KEEP, 0};
-  ASSERT_EQ(machine.control().control(usbaudio_sim::SIM_CONTROL_CHANGE_SETTINGS, &settings, sizeof settings), 0u);
+  changeRateOutsideTheService(96000);
   EXPECT_TRUE(waitFor([&] { return paneText(MainFrame::kRatePane) == u"Current sampling rate: 96.000 kHz"; }));
 }
 
@@ -231,14 +218,6 @@ TEST_F(StatusBarTest, TheRateFollowsTheDriverSettingsNotification) {
 
 class NotificationTest : public ControlPanelTest {
  protected:
-  // Moves the engine without any notification; only a refresh of the status
-  // bar shows it.
-  void commandSilently(uint32_t streamingCommand) {
-    OrvaneDriver connection;
-    ASSERT_EQ(connection.openDriver(sim_testing::kPanelLink, false, false), 0u);
-    ASSERT_EQ(connection.ioctlStreamingControl(streamingCommand), 0u);
-  }
-
   void notify(uint32_t code, const std::vector<uint8_t>& payload) {
     ASSERT_EQ(machine.control().notify(code, payload.data(), static_cast<uint32_t>(payload.size())), 0u);
   }
@@ -248,11 +227,11 @@ TEST_F(NotificationTest, DeviceSettingsForADeviceWithoutAPageRefreshOnlyTheStatu
   openConnectedFrame({device("QT0001")});
   const TreeItem selected = tree().selectedItem();
 
-  commandSilently(ORVANE_STREAMING_COMMAND_INITIALIZE);
+  streamingCommand(ORVANE_STREAMING_COMMAND_INITIALIZE);
   notify(ORVANE_MSG_CODE_DEVICE_SETTINGS_CHANGED, {0x99, 0, 0, 0, 0x77, 0, 0, 0});  // no such device
   EXPECT_TRUE(waitFor([&] { return paneText(MainFrame::kStreamingPane) == u"Streaming state: Ready"; }));
 
-  commandSilently(ORVANE_STREAMING_COMMAND_SHUTDOWN);
+  streamingCommand(ORVANE_STREAMING_COMMAND_SHUTDOWN);
   notify(ORVANE_MSG_CODE_DEVICE_SETTINGS_CHANGED, {1, 0, 0, 0});  // a 4-byte payload
   EXPECT_TRUE(waitFor([&] { return paneText(MainFrame::kStreamingPane) == u"Streaming state: Down"; }));
 
