@@ -229,7 +229,9 @@ QWidget* Button::makeWidget(QWidget* parent, const ControlTemplate& control) {
      private:
       QAbstractButton* target_;
     };
-    wrappedText_->installEventFilter(new TextClicks(button_));
+    auto* clicks = new TextClicks(button_);
+    clicks->setParent(wrappedText_);
+    wrappedText_->installEventFilter(clicks);
   }
   return widget;
 }
@@ -404,7 +406,9 @@ QWidget* Spin::makeWidget(QWidget* parent, const ControlTemplate&) {
 void Spin::setBuddy(Edit* buddy) {
   buddy_ = buddy;
   if (buddy_ != nullptr && (style() & style::arrowKeys) != 0) {
-    buddy_->widget()->installEventFilter(new SpinKeys(this));
+    auto* keys = new SpinKeys(this);
+    keys->setParent(guard());  // ends with the spin
+    buddy_->widget()->installEventFilter(keys);
   }
 }
 

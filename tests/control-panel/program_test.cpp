@@ -159,7 +159,9 @@ class Desktop {
   }
 
   bool ready() const { return !display_.empty(); }
-  std::vector<std::string> environment() const { return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"}; }
+  std::vector<std::string> environment() const {
+    return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "LSAN_OPTIONS=suppressions=" WN_LSAN_SUPPRESSIONS};
+  }
   std::string display() const { return display_; }
 
  private:
