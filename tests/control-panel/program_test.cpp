@@ -224,6 +224,30 @@ TEST_F(DesktopTest, WithANotificationAreaTheCloseBoxHidesToTheTray) {
   EXPECT_EQ(program->waitExit(10000), 1);
 }
 
+TEST_F(DesktopTest, TheTrayIconsMouseMessagesShowTheWindowAndOpenItsMenu) {
+  Desktop desktop(true);
+  ASSERT_TRUE(desktop.ready());
+  auto program = startControlPanel(desktop, {});
+  const WindowHandle frame = runningFrame();
+  ASSERT_TRUE(eventually([&] { return isWindowVisible(frame); }));
+  LResult ignored = 0;
+  ASSERT_TRUE(sendMessageTimeout(frame, WM_SYSCOMMAND, SC_CLOSE, 0, 5000, &ignored));
+  ASSERT_TRUE(eventually([&] { return !isWindowVisible(frame); }));
+  // A double click on the icon: the callback message with its identifier.
+  ASSERT_TRUE(sendMessageTimeout(frame, cpl::WM_TRAY_CALLBACK, cpl::kTrayIconId, WM_LBUTTONDBLCLK, 5000, &ignored));
+  EXPECT_TRUE(eventually([&] { return isWindowVisible(frame); }));
+  // Another identifier is not the icon's.
+  ASSERT_TRUE(sendMessageTimeout(frame, WM_SYSCOMMAND, SC_CLOSE, 0, 5000, &ignored));
+  ASSERT_TRUE(eventually([&] { return !isWindowVisible(frame); }));
+  ASSERT_TRUE(sendMessageTimeout(frame, cpl::WM_TRAY_CALLBACK, 7, WM_LBUTTONDBLCLK, 5000, &ignored));
+  EXPECT_FALSE(isWindowVisible(frame));
+  // The right button opens the icon's menu at the pointer; its "E&xit" ends the program.
+  sendMessageTimeout(frame, cpl::WM_TRAY_CALLBACK, cpl::kTrayIconId, WM_RBUTTONUP, 300, &ignored);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(std::system(("DISPLAY=" + desktop.display() + " xdotool key x").c_str()), 0);
+  EXPECT_EQ(program->waitExit(10000), 1);
+}
+
 TEST_F(DesktopTest, WithoutANotificationAreaTheCloseBoxEndsTheProgram) {
   Desktop desktop(false);
   ASSERT_TRUE(desktop.ready());
