@@ -20,8 +20,8 @@ namespace {
 using namespace platform::ui;
 
 // The answers a service could give, including malformed ones, so that the
-// client's reading of each is tested. The real service is tested end to end
-// by the control panel's program tests.
+// client's reading of each is tested; a server of the test's own, registered
+// with the simulated driver, gives them.
 class SoundDeviceConfigurationTest : public sim_testing::SimulatedDriverTest {
  protected:
   void SetUp() override {
