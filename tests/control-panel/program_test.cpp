@@ -162,7 +162,17 @@ class Desktop {
   std::vector<std::string> environment() const {
     return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "LSAN_OPTIONS=suppressions=" WN_LSAN_SUPPRESSIONS};
   }
-  std::string display() const { return display_; }
+
+  // Clicks the notification area's first icon with xdotool's click
+  // arguments ("3": the right button).
+  bool clickTrayIcon(const std::string& click) const {
+    return xdotool("search --name '^panel$' mousemove --window %1 12 13 click " + click);
+  }
+  bool typeKey(const std::string& key) const { return xdotool("key " + key); }
+  // Runs xdotool on this display; whether it succeeded.
+  bool xdotool(const std::string& arguments) const {
+    return std::system(("DISPLAY=" + display_ + " xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+  }
 
  private:
   std::unique_ptr<SpawnedProcess> server_;
@@ -197,10 +207,7 @@ TEST_F(DesktopTest, TheControlPanelRunsOnAnXServer) {
   // Visible and connected: the kernel driver counts its view.
   EXPECT_TRUE(eventually([] { return openViews() == 1; }));
   // The window is on the X server, with its title.
-  const int found = std::system(("DISPLAY=" + desktop.display() +
-                                 " xdotool search --name '^QUINTOR Control Panel$' >/dev/null 2>&1")
-                                    .c_str());
-  EXPECT_EQ(found, 0) << "xdotool does not see the window";
+  EXPECT_TRUE(desktop.xdotool("search --name '^QUINTOR Control Panel$'")) << "xdotool does not see the window";
   EXPECT_EQ(runControlPanel({"-exit"}, {}), 0);
   EXPECT_EQ(program->waitExit(10000), 1);
   EXPECT_TRUE(eventually([] { return openViews() == 0; }));
@@ -224,27 +231,37 @@ TEST_F(DesktopTest, WithANotificationAreaTheCloseBoxHidesToTheTray) {
   EXPECT_EQ(program->waitExit(10000), 1);
 }
 
-TEST_F(DesktopTest, TheTrayIconsMouseMessagesShowTheWindowAndOpenItsMenu) {
+TEST_F(DesktopTest, TheTrayIconsMouseButtonsShowTheWindowAndOpenItsMenu) {
   Desktop desktop(true);
   ASSERT_TRUE(desktop.ready());
-  auto program = startControlPanel(desktop, {});
+  auto program = startControlPanel(desktop, {"-hide"});
   const WindowHandle frame = runningFrame();
-  ASSERT_TRUE(eventually([&] { return isWindowVisible(frame); }));
-  LResult ignored = 0;
-  ASSERT_TRUE(sendMessageTimeout(frame, WM_SYSCOMMAND, SC_CLOSE, 0, 5000, &ignored));
-  ASSERT_TRUE(eventually([&] { return !isWindowVisible(frame); }));
-  // A double click on the icon: the callback message with its identifier.
-  ASSERT_TRUE(sendMessageTimeout(frame, cpl::WM_TRAY_CALLBACK, cpl::kTrayIconId, WM_LBUTTONDBLCLK, 5000, &ignored));
+  ASSERT_FALSE(isWindowVisible(frame));
+  // The icon is embedded in the notification area (the hidden frame has no X window yet).
+  ASSERT_TRUE(eventually([&] { return desktop.xdotool("search --classname '^orvanecpl$'"); }));
+  // A single click of the left or the middle button does nothing.
+  EXPECT_TRUE(desktop.clickTrayIcon("1"));
+  EXPECT_TRUE(desktop.clickTrayIcon("2"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(isWindowVisible(frame));
+  // A double click shows the window.
+  EXPECT_TRUE(desktop.clickTrayIcon("--repeat 2 --delay 60 1"));
   EXPECT_TRUE(eventually([&] { return isWindowVisible(frame); }));
-  // Another identifier is not the icon's.
+  // The callback message with another identifier is not the icon's.
+  LResult ignored = 0;
   ASSERT_TRUE(sendMessageTimeout(frame, WM_SYSCOMMAND, SC_CLOSE, 0, 5000, &ignored));
   ASSERT_TRUE(eventually([&] { return !isWindowVisible(frame); }));
   ASSERT_TRUE(sendMessageTimeout(frame, cpl::WM_TRAY_CALLBACK, 7, WM_LBUTTONDBLCLK, 5000, &ignored));
   EXPECT_FALSE(isWindowVisible(frame));
-  // The right button opens the icon's menu at the pointer; its "E&xit" ends the program.
-  sendMessageTimeout(frame, cpl::WM_TRAY_CALLBACK, cpl::kTrayIconId, WM_RBUTTONUP, 300, &ignored);
+  // The right button opens the icon's menu at the pointer: "&Restore" shows
+  // the window, "E&xit" ends the program.
+  EXPECT_TRUE(desktop.clickTrayIcon("3"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(std::system(("DISPLAY=" + desktop.display() + " xdotool key x").c_str()), 0);
+  EXPECT_TRUE(desktop.typeKey("r"));
+  EXPECT_TRUE(eventually([&] { return isWindowVisible(frame); }));
+  EXPECT_TRUE(desktop.clickTrayIcon("3"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(desktop.typeKey("x"));
   EXPECT_EQ(program->waitExit(10000), 1);
 }
 
