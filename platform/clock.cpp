@@ -25,6 +25,8 @@ uint64_t tickCount64() { return static_cast<uint64_t>(nanoseconds(CLOCK_MONOTONI
 
 uint32_t tickCount() { return static_cast<uint32_t>(tickCount64()); }
 
+uint32_t timeGetTime() { return tickCount(); }
+
 int64_t performanceCounter() { return nanoseconds(CLOCK_MONOTONIC); }
 
 int64_t performanceFrequency() { return 1000000000; }

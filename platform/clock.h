@@ -12,6 +12,10 @@ inline constexpr uint32_t TIMERR_NOCANDO = 97;
 uint32_t tickCount();
 uint64_t tickCount64();
 
+// The multimedia timer's millisecond count: milliseconds since the system
+// started, advancing in the steps of the finest period requested.
+uint32_t timeGetTime();
+
 // High-resolution counter and its frequency (counts per second).
 int64_t performanceCounter();
 int64_t performanceFrequency();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 
 namespace platform {
 
@@ -84,6 +85,7 @@ class ConsoleControl {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const SignalEvent& event : kEvents) ::sigaction(event.signal, &action, nullptr);
+    keepModuleLoaded();
     std::thread([this, readFd] { readEvents(readFd); }).detach();
     installedBy_ = ::getpid();
     return true;

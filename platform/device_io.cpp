@@ -17,9 +17,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/device_wire.h"
 #include "platform/errors.h"
 #include "platform/events.h"
-#include "platform/device_wire.h"
+#include "platform/module_lifetime.h"
 #include "platform/shared_memory.h"
 #include "platform/system_root.h"
 #include "platform/waits.h"
@@ -87,6 +88,7 @@ class IoThread {
 
  private:
   explicit IoThread(UniqueFd wakeFd) : wakeFd_(std::move(wakeFd)) {
+    keepModuleLoaded();
     std::thread([this] { loop(); }).detach();
   }
   void loop();

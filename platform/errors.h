@@ -17,6 +17,8 @@ inline constexpr uint32_t ERROR_INVALID_DATA = 13;
 inline constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
+inline constexpr uint32_t ERROR_PROC_NOT_FOUND = 127;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_MORE_DATA = 234;
 inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
@@ -32,6 +34,7 @@ inline constexpr uint32_t ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 inline constexpr uint32_t ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr uint32_t ERROR_SERVICE_EXISTS = 1073;
 inline constexpr uint32_t ERROR_ALREADY_INITIALIZED = 1247;
+inline constexpr uint32_t ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 
 inline constexpr uint32_t WAIT_OBJECT_0 = 0;

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 #include "platform/threads.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -59,6 +60,7 @@ class Reaper {
       owner_ = ::getpid();
       pending_.clear();
       wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+      keepModuleLoaded();
       std::thread([this] { run(); }).detach();
     }
     pending_.push_back(std::move(pidFd));

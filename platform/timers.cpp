@@ -15,6 +15,7 @@
 #include "platform/apc.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 #include "platform/events.h"
 
 namespace platform {
@@ -176,6 +177,7 @@ TimerService* TimerService::instance() {
 }
 
 TimerService::TimerService(UniqueFd epoll) : epoll_(std::move(epoll)) {
+  keepModuleLoaded();
   std::thread([this] { run(); }).detach();
 }
 

@@ -1,5 +1,7 @@
 #include "usb-audio-kernel-sim/asio_stream.h"
 
+#include "usb-audio-kernel-sim/sim_control.h"
+
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
@@ -55,7 +57,7 @@ AsioStream::AsioStream(std::shared_ptr<platform::kernel::MappedMemory> sharedBlo
                        std::shared_ptr<platform::kernel::KernelEvent> bufferEvent, uint32_t frames,
                        const StreamingEngine& engine, std::atomic<uint32_t>& missedEvents)
     : sharedBlock_(std::move(sharedBlock)), bufferEvent_(std::move(bufferEvent)), frames_(frames), engine_(engine),
-      driverMissedEvents_(missedEvents) {}
+      driverMissedEvents_(missedEvents), signalTimes_(SIM_MAX_SIGNAL_TIMES) {}
 
 AsioStream::~AsioStream() { stop(); }
 
@@ -247,6 +249,8 @@ bool AsioStream::handOverHalf() {
     counters_.maxIntervalMicroseconds = std::max(counters_.maxIntervalMicroseconds, interval);
   }
   lastSwitchNanoseconds_ = now;
+  // The event is set right after the lock is released (runPeriod).
+  signalTimes_[signals_++ % signalTimes_.size()] = monotonicNanoseconds();
   return true;
 }
 
@@ -289,6 +293,15 @@ AsioStreamCounters AsioStream::counters() const {
   snapshot.inputChannels = static_cast<uint32_t>(inputs_.size());
   snapshot.outputChannels = static_cast<uint32_t>(outputs_.size());
   return snapshot;
+}
+
+std::vector<int64_t> AsioStream::signalTimes() const {
+  std::lock_guard lock(mutex_);
+  const uint64_t kept = std::min<uint64_t>(signals_, signalTimes_.size());
+  std::vector<int64_t> times;
+  times.reserve(kept);
+  for (uint64_t k = signals_ - kept; k < signals_; ++k) times.push_back(signalTimes_[k % signalTimes_.size()]);
+  return times;
 }
 
 void AsioStream::clearCounters() {

@@ -81,6 +81,8 @@ class AsioStream {
 
   AsioStreamCounters counters() const;
   void clearCounters();
+  // When the buffer event was signalled, oldest first (at most `capacity`, the latest).
+  std::vector<int64_t> signalTimes() const;
 
  private:
   struct Buffer {
@@ -113,6 +115,8 @@ class AsioStream {
   uint32_t lastAcknowledgement_ = 0;
   int64_t lastSwitchNanoseconds_ = 0;
   AsioStreamCounters counters_;
+  std::vector<int64_t> signalTimes_;  // a ring of the latest signals
+  uint64_t signals_ = 0;
 
   std::thread thread_;
   std::atomic<bool> running_{false};

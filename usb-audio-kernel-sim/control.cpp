@@ -191,6 +191,24 @@ NtStatus getState(Driver& driver, IoRequest& request) {
   return size < text.size() ? platform::kernel::STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
 }
 
+NtStatus getSignalTimes(Driver& driver, IoRequest& request) {
+  if (request.outputCapacity() < sizeof(SIM_SIGNAL_TIMES)) return ORVANE_STATUS_INVALID_OUTBUFFER_SIZE;
+  std::vector<int64_t> times;
+  {
+    std::lock_guard lock(driver.mutex());
+    for (Connection* connection : driver.connections()) {
+      if (!connection->asio) continue;
+      times = connection->asio->signalTimes();
+      break;
+    }
+  }
+  SIM_SIGNAL_TIMES header{static_cast<uint32_t>(times.size()), 0, {}};
+  std::memcpy(request.output(), &header, offsetof(SIM_SIGNAL_TIMES, nanoseconds));
+  std::memcpy(request.output() + offsetof(SIM_SIGNAL_TIMES, nanoseconds), times.data(), times.size() * sizeof(int64_t));
+  request.setInformation(static_cast<uint32_t>(offsetof(SIM_SIGNAL_TIMES, nanoseconds) + times.size() * sizeof(int64_t)));
+  return STATUS_SUCCESS;
+}
+
 }  // namespace
 
 NtStatus Driver::onControl(IoRequest& request) {
@@ -207,6 +225,7 @@ NtStatus Driver::onControl(IoRequest& request) {
     case SIM_CONTROL_SET_FAULT: return setFault(*this, request);
     case SIM_CONTROL_CLEAR_FAULTS: return clearFaults(*this, request);
     case SIM_CONTROL_NOTIFY: return notify(*this, request);
+    case SIM_CONTROL_GET_SIGNAL_TIMES: return getSignalTimes(*this, request);
     default: return ORVANE_STATUS_INVALID_IOCTL;
   }
 }

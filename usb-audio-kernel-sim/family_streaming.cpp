@@ -155,7 +155,9 @@ NtStatus asioGetSettings(RequestContext& context) {
   ORVANE_ASIO_SETTINGS settings{};
   settings.sampleRates = sampleRates(context.driver);
   const StreamingEngine& engine = context.driver.engine();
-  settings.deviceBufferFrames = asioBufferSamples(engine.buffers.asioBufferSizeClass, engine.sampleRate.load());
+  // In buffer frames: at the DSD rates a frame carries 64 DSD samples.
+  const uint32_t rate = engine.sampleRate.load();
+  settings.deviceBufferFrames = asioBufferSamples(engine.buffers.asioBufferSizeClass, rate) / (isDsdRate(rate) ? 64 : 1);
   return context.reply(settings);
 }
 

@@ -50,6 +50,9 @@ inline constexpr uint32_t SIM_CONTROL_CLEAR_FAULTS = simControlCode(0x031);
 // Input: u32 notification code, then 0 to 512 payload bytes: queued for every
 // registered connection as the driver's own notification.
 inline constexpr uint32_t SIM_CONTROL_NOTIFY = simControlCode(0x032);
+// Output: SIM_SIGNAL_TIMES: when the pacing thread of the first connection
+// with ASIO buffers signalled its buffer event, for measuring the host's wake.
+inline constexpr uint32_t SIM_CONTROL_GET_SIGNAL_TIMES = simControlCode(0x040);
 
 // Names a plugged device: by its position in the device list, or, with
 // position SIM_SELECT_BY_ID, by its identifier.
@@ -115,6 +118,16 @@ struct SIM_FAULT {
   uint32_t after = 0;
 };
 static_assert(sizeof(SIM_FAULT) == 20);
+
+// The latest buffer event signals of a stream, oldest first: CLOCK_MONOTONIC
+// nanoseconds taken just before each signal. 0 entries without a stream.
+inline constexpr uint32_t SIM_MAX_SIGNAL_TIMES = 30000;  // 40 s at 64 frames and 48 kHz
+struct SIM_SIGNAL_TIMES {
+  uint32_t count;
+  uint32_t reserved;
+  int64_t nanoseconds[SIM_MAX_SIGNAL_TIMES];
+};
+static_assert(sizeof(SIM_SIGNAL_TIMES) == 8 + 8 * SIM_MAX_SIGNAL_TIMES);
 
 inline constexpr uint32_t SIM_MAX_STATE_TEXT = 192 * 1024;  // a reply holds at most 256 KiB
 

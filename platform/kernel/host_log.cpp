@@ -45,7 +45,7 @@ void HostLog::setSink(Sink sink) {
 
 void HostLog::write(std::string_view message) {
   std::lock_guard lock(mutex_);
-  emit(message);
+  writeLine(message);
 }
 
 void HostLog::writeThrottled(std::string_view message) {
@@ -61,14 +61,14 @@ void HostLog::writeThrottled(std::string_view message) {
   }
   ++linesInWindow_;
   if (suppressed_ > 0) {
-    emit(std::string(message) + " (" + std::to_string(suppressed_) + " similar lines left out before this one)");
+    writeLine(std::string(message) + " (" + std::to_string(suppressed_) + " similar lines left out before this one)");
     suppressed_ = 0;
   } else {
-    emit(message);
+    writeLine(message);
   }
 }
 
-void HostLog::emit(std::string_view message) {
+void HostLog::writeLine(std::string_view message) {
   sink_(timestamp() + " " + program_invocation_short_name + "[" + std::to_string(::getpid()) + "]: " +
         std::string(message));
 }

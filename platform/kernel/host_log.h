@@ -33,7 +33,7 @@ class HostLog {
   static constexpr uint32_t kThrottledLinesPerSecond = 20;
 
  private:
-  void emit(std::string_view message);
+  void writeLine(std::string_view message);
 
   std::mutex mutex_;
   Sink sink_;

@@ -1,55 +1,189 @@
 #include "tests/support/program_runner.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 extern char** environ;
 
 namespace testing_support {
 
-ProgramResult runProgram(const std::vector<std::string>& arguments) {
+namespace {
+
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& additions) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    if (additions.count(name) == 0) result.push_back(text);
+  }
+  for (const auto& [name, value] : additions) result.push_back(name + "=" + value);
+  return result;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& words) {
+  std::vector<char*> result;
+  for (std::string& word : words) result.push_back(word.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+int exitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
+pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& environment, int out, int err) {
+  std::vector<std::string> env = environmentWith(environment);
+  std::vector<char*> argvPointers = pointers(argv);
+  std::vector<char*> envPointers = pointers(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  pid_t pid = -1;
+  const int result = ::posix_spawnp(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return result == 0 ? pid : -1;
+}
+
+}  // namespace
+
+ProgramResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
   ProgramResult result;
   int out[2];
   int err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return result;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  if (::pipe2(out, O_CLOEXEC) != 0) return result;
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return result;
+  }
+  const pid_t pid = spawn(argv, environment, out[1], err[1]);
   ::close(out[1]);
   ::close(err[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* texts[2] = {&result.out, &result.err};
-  int open = spawned == 0 ? 2 : 0;
-  while (open > 0 && ::poll(fds, 2, 60000) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        texts[i]->append(buffer, static_cast<size_t>(n));
-      } else {
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
+  std::string errors;
+  std::thread errorReader([&] { errors = readAll(err[0]); });
+  result.output = readAll(out[0]);
+  errorReader.join();
   ::close(out[0]);
   ::close(err[0]);
-  if (spawned != 0) return result;
+  result.errors = errors;
+  if (pid < 0) {
+    result.errors = "cannot start " + argv[0];
+    return result;
+  }
   int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exitCode = exitCodeOf(status);
   return result;
+}
+
+// The program ends with the thread that started it (also when a test or
+// benchmark crashes), so that no device host or JACK server is left behind.
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
+                                     const std::map<std::string, std::string>& environment) {
+  char name[] = "/tmp/wn-background-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) return;
+  outputFile_ = name;
+  std::vector<std::string> words = argv;
+  std::vector<std::string> env = environmentWith(environment);
+  std::vector<char*> argvPointers = pointers(words);
+  std::vector<char*> envPointers = pointers(env);
+  const pid_t parent = ::getpid();
+  std::fflush(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int input = ::open("/dev/null", O_RDONLY);
+    ::dup2(input, 0);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::execvpe(argvPointers[0], argvPointers.data(), envPointers.data());
+    ::_exit(127);
+  }
+  ::close(fd);
+}
+
+BackgroundProgram::~BackgroundProgram() {
+  stop();
+  if (!outputFile_.empty()) ::unlink(outputFile_.c_str());
+}
+
+int BackgroundProgram::reap(bool block) {
+  if (pid_ <= 0 || exitCode_ >= 0) return exitCode_;
+  int status = 0;
+  pid_t done;
+  do {
+    done = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
+  } while (done < 0 && errno == EINTR);
+  if (done == pid_) exitCode_ = exitCodeOf(status);
+  return exitCode_;
+}
+
+bool BackgroundProgram::running() { return pid_ > 0 && reap(false) < 0; }
+
+std::string BackgroundProgram::output() const {
+  std::ifstream in(outputFile_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool BackgroundProgram::waitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (output().find(text) != std::string::npos) return true;
+    if (!running() || std::chrono::steady_clock::now() >= deadline) return output().find(text) != std::string::npos;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+int BackgroundProgram::wait(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return exitCode_;
+}
+
+int BackgroundProgram::stop() {
+  if (!running()) return exitCode_;
+  ::kill(pid_, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (running()) kill();
+  return exitCode_;
+}
+
+void BackgroundProgram::kill() {
+  if (!running()) return;
+  ::kill(pid_, SIGKILL);
+  reap(true);
 }
 
 }  // namespace testing_support

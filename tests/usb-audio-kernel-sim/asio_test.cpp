@@ -173,6 +173,32 @@ TEST_F(Asio, DsdChannelsLoopAndCarryADeltaSigmaTone) {
   EXPECT_LT(ones, static_cast<int>(kFrames * 64 * 3 / 4));
 }
 
+TEST_F(Asio, SignalTimesMarkEveryBufferEventOnThePeriodGrid) {
+  auto times = std::make_unique<usbaudio_sim::SIM_SIGNAL_TIMES>();
+  ASSERT_EQ(controlRequest(usbaudio_sim::SIM_CONTROL_GET_SIGNAL_TIMES, nullptr, 0, times.get(), sizeof *times), 0u);
+  EXPECT_EQ(times->count, 0u);  // no stream
+  AsioHost asio;
+  ASSERT_EQ(asio.createBuffers(480), 0u);  // 10 ms at 48 kHz
+  asio.addChannel(outputs[0]);
+  bringUp(*service);
+  ASSERT_EQ(asio.client.send(ORVANE_IOCTL_ASIO_START), 0u);
+  for (int k = 0; k < 10; ++k) {
+    ASSERT_TRUE(asio.waitSwitch());
+    asio.acknowledge();
+  }
+  ASSERT_EQ(asio.client.send(ORVANE_IOCTL_ASIO_STOP), 0u);
+  ASSERT_EQ(controlRequest(usbaudio_sim::SIM_CONTROL_GET_SIGNAL_TIMES, nullptr, 0, times.get(), sizeof *times), 0u);
+  ASSERT_EQ(times->count, streamCounters().first);
+  ASSERT_GE(times->count, 10u);
+  for (uint32_t k = 1; k < times->count; ++k) {
+    const int64_t interval = times->nanoseconds[k] - times->nanoseconds[k - 1];
+    EXPECT_GT(interval, 5'000'000) << k;  // 10 ms apart, give or take the machine's load
+    EXPECT_LT(interval, 15'000'000) << k;
+  }
+  EXPECT_EQ(controlRequest(usbaudio_sim::SIM_CONTROL_GET_SIGNAL_TIMES, nullptr, 0, times.get(), 100),
+            ORVANE_STATUS_INVALID_OUTBUFFER_SIZE);
+}
+
 TEST_F(Asio, TheStreamPausesWhileTheEngineIsNotRunning) {
   AsioHost asio;
   ASSERT_EQ(asio.createBuffers(64), 0u);

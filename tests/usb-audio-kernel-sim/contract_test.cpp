@@ -215,7 +215,8 @@ TEST_F(Contract, BufferLengthsFollowFromClassAndRate) {
     ORVANE_ASIO_SETTINGS settings{};
     ASSERT_EQ(service.get(ORVANE_IOCTL_ASIO_GET_SETTINGS, &settings), 0u);
     EXPECT_EQ(settings.sampleRates.currentRate, c.rate);
-    EXPECT_EQ(settings.deviceBufferFrames, c.asioSamples);
+    // Frames: a DSD frame carries 64 samples.
+    EXPECT_EQ(settings.deviceBufferFrames, c.asioSamples / (c.rate == ORVANE_SAMPLE_RATE_DSD64 ? 64 : 1)) << c.rate;
     ORVANE_ASIO_LATENCIES latencies{};
     ASSERT_EQ(service.get(ORVANE_IOCTL_ASIO_GET_LATENCIES, &latencies), 0u);
     EXPECT_GT(latencies.outputLatencyFrames, latencies.inputLatencyFrames);
