@@ -403,6 +403,13 @@ std::u16string quoteCommandLineArgument(std::u16string_view argument) {
   return quoted;
 }
 
+std::vector<std::u16string> commandLineToArguments(std::u16string_view commandLine) {
+  size_t consumed = 0;
+  std::vector<std::u16string> arguments = {programOfCommandLine(commandLine, &consumed)};
+  for (std::u16string& word : splitCommandLine(commandLine.substr(consumed))) arguments.push_back(std::move(word));
+  return arguments;
+}
+
 bool createProcess(const char16_t* applicationName, const char16_t* commandLine, uint32_t creationFlags,
                    const char16_t* currentDirectory, ProcessInformation* info) {
   if (info == nullptr || ((applicationName == nullptr || *applicationName == 0) &&
@@ -418,10 +425,7 @@ bool createProcess(const char16_t* applicationName, const char16_t* commandLine,
       for (size_t i = 1; i < words.size(); ++i) arguments.push_back(toUtf8(words[i]));
     }
   } else {
-    const std::u16string_view line(commandLine);
-    size_t consumed = 0;
-    arguments.push_back(toUtf8(programOfCommandLine(line, &consumed)));
-    for (const std::u16string& word : splitCommandLine(line.substr(consumed))) arguments.push_back(toUtf8(word));
+    for (const std::u16string& word : commandLineToArguments(commandLine)) arguments.push_back(toUtf8(word));
   }
   ProcessOptions options;
   options.detached = (creationFlags & DETACHED_PROCESS) != 0;

@@ -67,6 +67,10 @@ bool createProcess(const char16_t* applicationName, const char16_t* commandLine,
 // literal quote, and two quotes inside a group give one literal quote.
 std::vector<std::u16string> splitCommandLine(std::u16string_view commandLine);
 
+// The program and arguments createProcess runs for a command line without
+// application name.
+std::vector<std::u16string> commandLineToArguments(std::u16string_view commandLine);
+
 // Quotes an argument so that splitCommandLine gives it back unchanged.
 std::u16string quoteCommandLineArgument(std::u16string_view argument);
 

@@ -1,9 +1,11 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +17,7 @@
 #include "platform/errors.h"
 #include "platform/system_root.h"
 #include "platform/text.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 
@@ -28,7 +31,6 @@ namespace {
 
 // A writer waits this long for another process's transaction to end.
 constexpr int kBusyTimeoutMs = 10000;
-constexpr size_t kMaxKeyNameLength = 255;
 constexpr uint32_t kFullAccess = 0xFFFFFFFF;
 
 // Keys form a tree: the three hive roots have fixed ids and no parent. Ids
@@ -130,9 +132,66 @@ uint32_t errorFromSqlite(int rc) {
   }
 }
 
+// SQLite's own file layer refuses database paths longer than 512 bytes, and a
+// system root may be far longer. The database is therefore opened through the
+// root directory's descriptor, "/proc/self/fd/N/registry.db", a short path
+// whatever the root's length. This layer is SQLite's unix one except that it
+// keeps such a path as it is instead of resolving the link back into the long
+// one. Locks, the WAL and its index belong to the file (its inode), so other
+// processes that name the same file differently share them as usual.
+//
+// Each copy of this code in a process (a driver module keeps its own) registers
+// its layer under a name of its own and withdraws it when it is unloaded, so
+// that no connection ever uses a layer whose code has gone.
+constexpr std::string_view kDescriptorPrefix = "/proc/self/fd/";
+
+sqlite3_vfs* gUnixVfs = nullptr;
+
+int fullPathnameKeepingDescriptorPaths(sqlite3_vfs* vfs, const char* path, int size, char* out) {
+  if (std::string_view(path).substr(0, kDescriptorPrefix.size()) == kDescriptorPrefix) {
+    if (std::strlen(path) >= static_cast<size_t>(size)) return SQLITE_CANTOPEN;
+    std::strcpy(out, path);
+    return SQLITE_OK;
+  }
+  return gUnixVfs->xFullPathname(vfs, path, size, out);
+}
+
+class RegistryVfs {
+ public:
+  RegistryVfs() {
+    gUnixVfs = sqlite3_vfs_find("unix");
+    if (gUnixVfs == nullptr) return;
+    name_ = "wn-registry-" + std::to_string(reinterpret_cast<uintptr_t>(this));
+    vfs_ = *gUnixVfs;
+    vfs_.zName = name_.c_str();
+    vfs_.pNext = nullptr;
+    vfs_.xFullPathname = fullPathnameKeepingDescriptorPaths;
+    registered_ = sqlite3_vfs_register(&vfs_, 0) == SQLITE_OK;
+  }
+  ~RegistryVfs() {
+    if (registered_) sqlite3_vfs_unregister(&vfs_);
+  }
+  RegistryVfs(const RegistryVfs&) = delete;
+  RegistryVfs& operator=(const RegistryVfs&) = delete;
+
+  // The layer's name, or null when it could not be registered.
+  const char* name() const { return registered_ ? name_.c_str() : nullptr; }
+
+ private:
+  std::string name_;
+  sqlite3_vfs vfs_{};
+  bool registered_ = false;
+};
+
+const char* registryVfsName() {
+  static const RegistryVfs vfs;
+  return vfs.name();
+}
+
 struct Connection {
   sqlite3* db = nullptr;
   std::filesystem::path root;
+  UniqueFd rootFd;  // the directory the database is opened through
   pid_t pid = 0;
   std::array<sqlite3_stmt*, kStatementCount> statements{};
 
@@ -167,12 +226,16 @@ uint32_t openConnection(const std::filesystem::path& root, std::unique_ptr<Conne
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
   if (ec) return errorFromErrno(ec.value());
+  const char* vfs = registryVfsName();
+  if (vfs == nullptr) return ERROR_REGISTRY_IO_FAILED;
   auto connection = std::make_unique<Connection>();
   connection->root = root;
   connection->pid = ::getpid();
-  const std::string file = (root / "registry.db").string();
+  connection->rootFd.reset(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!connection->rootFd.valid()) return errorFromErrno(errno);
+  const std::string file = std::string(kDescriptorPrefix) + std::to_string(connection->rootFd.get()) + "/registry.db";
   int rc = sqlite3_open_v2(file.c_str(), &connection->db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, vfs);
   if (rc != SQLITE_OK) return errorFromSqlite(rc);
   sqlite3_extended_result_codes(connection->db, 1);
   sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
@@ -320,7 +383,7 @@ uint32_t splitPath(std::u16string_view path, std::vector<std::u16string_view>& p
   for (;;) {
     const size_t end = path.find(u'\\', start);
     const std::u16string_view part = path.substr(start, end == std::u16string_view::npos ? end : end - start);
-    if (part.empty() || part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+    if (part.empty() || part.size() > kRegistryMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
     parts.push_back(part);
     if (end == std::u16string_view::npos) return ERROR_SUCCESS;
     start = end + 1;
@@ -527,6 +590,7 @@ uint32_t RegistryKey::setValue(std::u16string_view name, uint32_t type, const vo
   if ((access_ & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   if ((type == REG_DWORD && size != 4) || (type == REG_QWORD && size != 8)) return ERROR_INVALID_PARAMETER;
+  if (name.size() > kRegistryMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   const std::string text = toUtf8(name);
   const std::string folded = foldedUtf8(name);
   Session session;

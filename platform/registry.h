@@ -36,6 +36,10 @@ inline constexpr uint32_t KEY_WRITE = 0x20006;
 inline constexpr uint32_t KEY_ALL_ACCESS = KEY_READ | KEY_WRITE;
 
 // Returned when the database itself cannot be read or written.
+// The longest key name (one path component) and value name, in UTF-16 units;
+// longer ones are refused with ERROR_INVALID_PARAMETER.
+inline constexpr size_t kRegistryMaxKeyNameLength = 255;
+inline constexpr size_t kRegistryMaxValueNameLength = 16383;
 inline constexpr uint32_t ERROR_REGISTRY_IO_FAILED = 1016;
 
 // An open registry key. Closing it (destructor, close(), moving over it)

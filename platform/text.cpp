@@ -33,8 +33,11 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Decodes one code point starting at text[i]; advances i past it.
-char32_t decodeUtf8(std::string_view text, size_t& i) {
+constexpr char32_t kMalformed = 0xFFFFFFFF;
+
+// Decodes one code point starting at text[i]; advances i past it. kMalformed
+// for a malformed sequence.
+char32_t decodeUtf8Strict(std::string_view text, size_t& i) {
   const auto lead = static_cast<unsigned char>(text[i++]);
   if (lead < 0x80) return lead;
   int extra = 0;
@@ -47,19 +50,32 @@ char32_t decodeUtf8(std::string_view text, size_t& i) {
   } else if ((lead & 0xF8) == 0xF0) {
     extra = 3, cp = lead & 0x07, minimum = 0x10000;
   } else {
-    return kReplacement;
+    return kMalformed;
   }
   for (int k = 0; k < extra; ++k) {
-    if (i >= text.size()) return kReplacement;
+    if (i >= text.size()) return kMalformed;
     const auto next = static_cast<unsigned char>(text[i]);
-    if ((next & 0xC0) != 0x80) return kReplacement;
+    if ((next & 0xC0) != 0x80) return kMalformed;
     cp = (cp << 6) | (next & 0x3F);
     ++i;
   }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kMalformed;
   return cp;
 }
+
+char32_t decodeUtf8(std::string_view text, size_t& i) {
+  const char32_t cp = decodeUtf8Strict(text, i);
+  return cp == kMalformed ? kReplacement : cp;
+}
 }  // namespace
+
+size_t invalidUtf8Offset(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t start = i;
+    if (decodeUtf8Strict(text, i) == kMalformed) return start;
+  }
+  return std::string_view::npos;
+}
 
 std::u16string toWide(std::string_view utf8) {
   std::u16string out;

@@ -11,6 +11,10 @@ namespace platform {
 // UTF-8 to UTF-16. Malformed sequences become U+FFFD.
 std::u16string toWide(std::string_view utf8);
 
+// The byte offset of the first malformed UTF-8 sequence (overlong forms and
+// surrogates included), or npos when the text is well-formed.
+size_t invalidUtf8Offset(std::string_view text);
+
 // UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
 std::string toUtf8(std::u16string_view wide);
 

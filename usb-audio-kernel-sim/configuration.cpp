@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "device-access/orvane_panel_records.h"
+#include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -297,21 +298,6 @@ bool readConfigurationFile(const std::string& path, Configuration* configuration
   return true;
 }
 
-std::string describeDevice(const DeviceDescription& device) {
-  char ids[64];
-  std::snprintf(ids, sizeof ids, "%04X:%04X", device.vendorId, device.productId);
-  std::string text = "\"" + platform::toUtf8(device.name) + "\" " + ids + " serial \"" +
-                     platform::toUtf8(device.serial) + "\"" + (device.highSpeed ? " high-speed" : " full-speed");
-  text += " in i2s " + std::to_string(device.i2sInputs) + " spdif " + std::to_string(device.spdifInputs) + " dsd " +
-          std::to_string(device.dsdInputs) + " virtual " + std::to_string(device.virtualInputs);
-  text += ", out i2s " + std::to_string(device.i2sOutputs) + " spdif " + std::to_string(device.spdifOutputs) +
-          " dsd " + std::to_string(device.dsdOutputs) + " virtual " + std::to_string(device.virtualOutputs);
-  text += ", rates";
-  for (uint32_t rate : device.sampleRates) text += " " + std::to_string(rate);
-  if (device.echoPlugin) text += ", echo plug-in";
-  return text;
-}
-
 std::u16string parametersKeyFor(std::u16string_view registryPath) {
   constexpr std::u16string_view kMachine = u"\\registry\\machine\\";
   if (registryPath.size() <= kMachine.size() ||
@@ -359,18 +345,39 @@ bool readDriverParameters(std::u16string_view registryPath, const std::string& d
   const uint32_t opened =
       platform::RegistryKey::open(platform::RegistryHive::LocalMachine, result.parametersKey, platform::KEY_READ, key);
   bool ok = true;
-  if (opened == 0) {
+  if (opened != 0 && opened != platform::ERROR_FILE_NOT_FOUND) {
+    // A registry that cannot be read is not the same as no parameters: the
+    // driver would start on defaults its owner did not choose.
+    *error = "cannot read the parameters HKEY_LOCAL_MACHINE\\" + platform::toUtf8(result.parametersKey) + ": " +
+             platform::errorMessage(opened) + " (system error " + std::to_string(opened) + ")";
+    ok = false;
+  } else if (opened == 0) {
+    // A value that is missing keeps its default; one that cannot be read as
+    // its type is an error.
+    auto read = [&](const char* name, uint32_t status) {
+      if (status == 0 || status == platform::ERROR_FILE_NOT_FOUND || !ok) return status == 0;
+      *error = std::string("the registry value ") + name + " cannot be read: " + platform::errorMessage(status) +
+               " (system error " + std::to_string(status) + ")";
+      ok = false;
+      return false;
+    };
     auto fail = [&](const char* name) {
       *error = std::string("malformed registry value ") + name;
       ok = false;
     };
     std::u16string text;
     uint32_t number = 0;
-    if (key.getString(u"ConfigFile", text) == 0 && !text.empty()) result.configFile = platform::toUtf8(text);
-    if (key.getString(u"DriverVersion", text) == 0 && !parseVersion(text, &result)) fail("DriverVersion");
-    if (key.getDword(u"DebugBuild", number) == 0) result.debugBuild = number != 0;
-    if (key.getDword(u"InterfaceVersionMinor", number) == 0) result.interfaceVersionMinor = number;
-    if (key.getDword(u"TraceMask", number) == 0) result.traceMask = number;
+    if (read("ConfigFile", key.getString(u"ConfigFile", text)) && !text.empty()) {
+      result.configFile = platform::toUtf8(text);
+    }
+    if (read("DriverVersion", key.getString(u"DriverVersion", text)) && !parseVersion(text, &result)) {
+      fail("DriverVersion");
+    }
+    if (read("DebugBuild", key.getDword(u"DebugBuild", number))) result.debugBuild = number != 0;
+    if (read("InterfaceVersionMinor", key.getDword(u"InterfaceVersionMinor", number))) {
+      result.interfaceVersionMinor = number;
+    }
+    if (read("TraceMask", key.getDword(u"TraceMask", number))) result.traceMask = number;
   }
   key.close();
   // This module has its own registry connection: close it so that it never

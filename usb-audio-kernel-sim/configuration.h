@@ -61,8 +61,6 @@ bool parseConfiguration(std::string_view text, Configuration* configuration, std
 bool parseDeviceDescription(std::string_view text, DeviceDescription* device, std::string* error);
 bool readConfigurationFile(const std::string& path, Configuration* configuration, std::string* error);
 
-// A textual form of a description, as the state dump shows it.
-std::string describeDevice(const DeviceDescription& device);
 
 struct DriverParameters {
   std::u16string parametersKey;  // below HKEY_LOCAL_MACHINE

@@ -180,10 +180,14 @@ NtStatus notify(Driver& driver, IoRequest& request) {
 }
 
 NtStatus getState(Driver& driver, IoRequest& request) {
+  uint32_t format = SIM_STATE_TEXT;
+  if (request.inputSize() != 0 && !readInput(request, &format)) return ORVANE_STATUS_INVALID_INBUFFER_SIZE;
+  if (format != SIM_STATE_TEXT && format != SIM_STATE_JSON) return ORVANE_STATUS_INVALID_PARAMETER;
   std::string text;
   {
     std::lock_guard lock(driver.mutex());
-    text = driver.describeState();
+    const StateReport report = driver.describeState();
+    text = format == SIM_STATE_JSON ? report.json() : report.text();
   }
   const uint32_t size = static_cast<uint32_t>(std::min<size_t>(text.size(), request.outputCapacity()));
   std::memcpy(request.output(), text.data(), size);

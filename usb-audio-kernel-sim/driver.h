@@ -28,6 +28,7 @@
 #include "usb-audio-kernel-sim/configuration.h"
 #include "usb-audio-kernel-sim/connection.h"
 #include "usb-audio-kernel-sim/dispatcher.h"
+#include "usb-audio-kernel-sim/state_report.h"
 #include "usb-audio-kernel-sim/streaming_engine.h"
 #include "usb-audio-kernel-sim/virtual_device.h"
 
@@ -149,7 +150,7 @@ class Driver {
   std::map<uint32_t, Fault>& faults() { return faults_; }
 
   // A readable dump of the whole state.
-  std::string describeState();
+  StateReport describeState();
 
  private:
   struct OutstandingRequest {

@@ -82,21 +82,25 @@ struct MixerState : DeviceExtension {
     return found == crosspoints.end() ? defaultCrosspoint(output, input) : found->second;
   }
 
-  void describe(std::string& out) const override {
-    out += std::string("    mixer: loopback path ") + (loopbackPath ? "on" : "off");
+  void describe(StateReport& report) const override {
+    report.openObject("mixer");
+    report.addFlag("loopbackPath", loopbackPath);
     char text[64];
+    report.openList("gains");
     for (const auto& [key, setting] : gains) {
-      std::snprintf(text, sizeof text, ", gain %u:%u %d%s", key >> 8, key & 0xFF, setting.gain,
+      std::snprintf(text, sizeof text, "%u:%u %d%s", key >> 8, key & 0xFF, setting.gain,
                     setting.flags & ORVANE_MIXER_GAIN_MUTE ? " muted" : "");
-      out += text;
+      report.add("", text);
     }
+    report.close();
+    report.openList("crosspoints");
     for (const auto& [key, setting] : crosspoints) {
-      std::snprintf(text, sizeof text, ", crosspoint %u:%u<-%u:%u %d %s", key >> 24, (key >> 16) & 0xFF,
-                    (key >> 8) & 0xFF, key & 0xFF, setting.gain,
-                    setting.flags & ORVANE_MIXER_CROSSPOINT_ON ? "on" : "off");
-      out += text;
+      std::snprintf(text, sizeof text, "%u:%u<-%u:%u %d %s", key >> 24, (key >> 16) & 0xFF, (key >> 8) & 0xFF,
+                    key & 0xFF, setting.gain, setting.flags & ORVANE_MIXER_CROSSPOINT_ON ? "on" : "off");
+      report.add("", text);
     }
-    out += "\n";
+    report.close();
+    report.close();
   }
 };
 

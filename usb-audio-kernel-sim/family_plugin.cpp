@@ -30,12 +30,13 @@ struct EchoChannel {
 struct EchoPlugin : DeviceExtension {
   std::vector<EchoChannel> channels;
 
-  void describe(std::string& out) const override {
-    out += "    echo plug-in:";
+  void describe(StateReport& report) const override {
+    report.openList("echoPlugin");
     for (const EchoChannel& channel : channels) {
-      out += " " + std::to_string(channel.delay) + "ms/" + std::to_string(channel.amplification);
+      report.add("", "delay " + std::to_string(channel.delay) + " ms, amplification " +
+                         std::to_string(channel.amplification));
     }
-    out += "\n";
+    report.close();
   }
 };
 

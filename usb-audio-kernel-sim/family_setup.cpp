@@ -45,9 +45,11 @@ struct PortSettings : DeviceExtension {
   uint32_t state = 0;
   uint32_t packetsPerFrame = 8;
 
-  void describe(std::string& out) const override {
-    out += "    port 0: state " + std::to_string(state) + ", packets per frame " + std::to_string(packetsPerFrame) +
-           "\n";
+  void describe(StateReport& report) const override {
+    report.openObject("port0");
+    report.add("state", state);
+    report.add("packetsPerFrame", packetsPerFrame);
+    report.close();
   }
 };
 

@@ -27,12 +27,16 @@ struct SpdifSettings : DeviceExtension {
   bool bypassVolume = false;
   bool bypassMute = false;
 
-  void describe(std::string& out) const override {
-    out += std::string("    bypass volume ") + (bypassVolume ? "on" : "off") + ", mute " + (bypassMute ? "on" : "off");
+  void describe(StateReport& report) const override {
+    report.openObject("bypass");
+    report.addFlag("volume", bypassVolume);
+    report.addFlag("mute", bypassMute);
+    report.close();
+    report.openList("passThrough");
     for (const auto& [ports, on] : passThrough) {
-      if (on) out += ", pass-through " + std::to_string(ports.first) + "->" + std::to_string(ports.second);
+      if (on) report.add("", std::to_string(ports.first) + "->" + std::to_string(ports.second));
     }
-    out += "\n";
+    report.close();
   }
 };
 

@@ -20,9 +20,12 @@ inline constexpr const char* kControlInterfaceClass = "{6A2F0C1E-4B7D-4E58-9A31-
 inline constexpr uint32_t SIM_CONTROL_DEVICE_TYPE = 0x8089;
 constexpr uint32_t simControlCode(uint32_t function) { return (SIM_CONTROL_DEVICE_TYPE << 16) + 4 * function; }
 
-// Output: the state as UTF-8 text (as much as fits; STATUS_BUFFER_OVERFLOW
+// Input: nothing or a u32 format, SIM_STATE_TEXT or SIM_STATE_JSON. Output:
+// the state as UTF-8 text or JSON (as much as fits; STATUS_BUFFER_OVERFLOW
 // when it was cut).
 inline constexpr uint32_t SIM_CONTROL_GET_STATE = simControlCode(0x001);
+inline constexpr uint32_t SIM_STATE_TEXT = 0;
+inline constexpr uint32_t SIM_STATE_JSON = 1;
 // Input: u32 index of a device in the configuration file. Output: ORVANE_DEVICE_ID.
 inline constexpr uint32_t SIM_CONTROL_PLUG_CONFIGURED = simControlCode(0x010);
 // Input: a device description in the configuration file's syntax (the lines

@@ -146,8 +146,8 @@ uint32_t VirtualDevice::openSoundDevices() const {
   return count;
 }
 
-void VirtualDevice::describeExtensions(std::string& out) const {
-  for (const auto& [type, extension] : extensions_) extension->describe(out);
+void VirtualDevice::describeExtensions(StateReport& report) const {
+  for (const auto& [type, extension] : extensions_) extension->describe(report);
 }
 
 }  // namespace usbaudio_sim

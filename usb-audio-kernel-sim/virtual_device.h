@@ -17,6 +17,7 @@
 #include "device-access/orvane_records.h"
 #include "device-access/orvane_service_records.h"
 #include "usb-audio-kernel-sim/configuration.h"
+#include "usb-audio-kernel-sim/state_report.h"
 
 namespace usbaudio_sim {
 
@@ -54,11 +55,11 @@ struct SoundDevice {
 };
 
 // State a request family keeps per device. Derive from it and reach it with
-// VirtualDevice::extension<T>(); `describe` adds lines to the state dump.
+// VirtualDevice::extension<T>(); `describe` adds its values to the state dump.
 class DeviceExtension {
  public:
   virtual ~DeviceExtension() = default;
-  virtual void describe(std::string& /*out*/) const {}
+  virtual void describe(StateReport& /*report*/) const {}
 };
 
 class VirtualDevice {
@@ -98,7 +99,7 @@ class VirtualDevice {
     if (!slot) slot = std::make_unique<T>();
     return static_cast<T&>(*slot);
   }
-  void describeExtensions(std::string& out) const;
+  void describeExtensions(StateReport& report) const;
 
  private:
   void addChannels(uint32_t direction, uint32_t portType, uint32_t count);

@@ -14,7 +14,7 @@
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
 #include "platform/waits.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 
 namespace {
 

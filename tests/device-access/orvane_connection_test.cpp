@@ -15,7 +15,7 @@
 #include "device-access/orvane_status.h"
 #include "platform/errors.h"
 #include "platform/waits.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 
 namespace {
 

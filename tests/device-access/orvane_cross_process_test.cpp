@@ -9,7 +9,7 @@
 #include "device-access/orvane_client.h"
 #include "device-access/orvane_status.h"
 #include "platform/waits.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/child_process.h"
 
 namespace {

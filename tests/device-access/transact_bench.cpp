@@ -19,7 +19,7 @@
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
 #include "platform/device_io.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 #include "tests/support/child_process.h"
 
 namespace {

@@ -67,7 +67,7 @@ bool processExists(uint32_t pid) { return std::filesystem::exists("/proc/" + std
 
 TEST(ProcessTest, ExitCodeAndStillActive) {
   ProcessInformation info;
-  ASSERT_EQ(platform::startProcess({"/bin/sh", "-c", "read line; exit 7"}, {}, info), 0u);
+  ASSERT_EQ(platform::startProcess({"/bin/sh", "-c", "sleep 2; exit 7"}, {}, info), 0u);
   uint32_t code = 0;
   EXPECT_TRUE(platform::getExitCodeProcess(info.process, &code));
   EXPECT_EQ(code, platform::STILL_ACTIVE);
@@ -190,7 +190,7 @@ TEST(ProcessTest, ClosingTheHandleOfARunningChildLeavesNoZombie) {
 
 TEST(ProcessTest, OpenProcessWaitsForAnyProcess) {
   ProcessInformation child;
-  ASSERT_EQ(platform::startProcess({"/bin/sh", "-c", "read line"}, {}, child), 0u);
+  ASSERT_EQ(platform::startProcess({"/bin/sleep", "30"}, {}, child), 0u);
   const platform::Handle other = platform::openProcess(child.processId);
   ASSERT_NE(other, nullptr);
   uint32_t code = 0;

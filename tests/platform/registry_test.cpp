@@ -484,3 +484,15 @@ TEST_F(Registry, ConcurrentWritersInTwoProcessesLoseNothing) {
 }
 
 }  // namespace
+
+TEST_F(Registry, NamesLongerThanTheRegistryAllowsAreRefused) {
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::create(RegistryHive::LocalMachine, u"Software\\Limits", KEY_ALL_ACCESS, key), ERROR_SUCCESS);
+  const std::u16string longestValue(kRegistryMaxValueNameLength, u'v');
+  EXPECT_EQ(key.setDword(longestValue, 1), ERROR_SUCCESS);
+  EXPECT_EQ(key.setDword(longestValue + u'v', 1), ERROR_INVALID_PARAMETER);
+  RegistryKey child;
+  EXPECT_EQ(key.createSubKey(std::u16string(kRegistryMaxKeyNameLength, u'k'), KEY_ALL_ACCESS, child), ERROR_SUCCESS);
+  EXPECT_EQ(key.createSubKey(std::u16string(kRegistryMaxKeyNameLength + 1, u'k'), KEY_ALL_ACCESS, child),
+            ERROR_INVALID_PARAMETER);
+}

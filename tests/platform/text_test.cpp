@@ -125,3 +125,21 @@ TEST(Text, FoldCaseLowersAsciiAndLatin1Letters) {
   }
   EXPECT_EQ(foldCase(u"MIDI IN Port 1"), foldCase(u"midi in PORT 1"));
 }
+
+TEST(Text, MalformedUtf8IsFoundWhereItStarts) {
+  struct Case {
+    std::string text;
+    size_t offset;
+  };
+  const Case cases[] = {
+      {"plain", std::string::npos},
+      {"caf\xC3\xA9 \xF0\x9F\x8E\xB5", std::string::npos},
+      {"caf\xE9", 3},                 // a Latin-1 byte
+      {"ab\xC0\xAF", 2},              // an overlong '/'
+      {"x\xED\xA0\x80", 1},           // a UTF-16 surrogate
+      {"\xF4\x90\x80\x80", 0},        // beyond U+10FFFF
+      {"ok\xE2\x82", 2},              // cut short
+      {"\xEF\xBF\xBD", std::string::npos},  // U+FFFD itself is text
+  };
+  for (const Case& c : cases) EXPECT_EQ(platform::invalidUtf8Offset(c.text), c.offset) << c.text;
+}

@@ -125,7 +125,7 @@ TEST_F(Contract, AttachChoosesTheDeviceOfDeviceLevelRequests) {
   EXPECT_EQ(device.send(ORVANE_IOCTL_ATTACH_DEVICE, ORVANE_DEVICE_ID{0x7777, 1}), ORVANE_STATUS_OBJECT_NOT_FOUND);
   ASSERT_EQ(device.send(ORVANE_IOCTL_ATTACH_DEVICE, list.devices[1].deviceId), 0u);
   const std::string dump = state();
-  EXPECT_NE(dump.find("attached 0x"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("attached 0000"), std::string::npos) << dump;
 }
 
 TEST_F(Contract, ChannelListsHoldTheSelectedDevicesPcmChannelsWithDefaultNames) {

@@ -36,7 +36,7 @@ TEST_F(Messages, OneServerAtATime) {
 
   // A server that leaves makes room for the next one.
   server.close();
-  ASSERT_TRUE(waitUntilGone(" server "));
+  ASSERT_TRUE(waitUntilGone("client server"));
   Client third(ORVANE_CLIENT_TYPE_SERVER);
   EXPECT_EQ(third.registerStatus, 0u);
 }
@@ -207,7 +207,7 @@ TEST_F(Messages, AResponseToAClientThatLeftFindsNobody) {
   ORVANE_MESSAGE received{};
   ASSERT_EQ(server.readMessage(&received), 0u);
   panel.reset();
-  ASSERT_TRUE(waitUntilGone(" panel "));
+  ASSERT_TRUE(waitUntilGone("client panel"));
 
   // A new connection does not receive the old one's answer.
   Client newcomer(ORVANE_CLIENT_TYPE_PANEL);
@@ -265,9 +265,9 @@ TEST_F(Messages, AClosedConnectionReleasesEventsRegistrationAndChannels) {
     SimFile other(kAsioLink);
     EXPECT_EQ(other.send(ORVANE_IOCTL_ASIO_ACQUIRE_CHANNEL, channel), ORVANE_STATUS_IN_USE);
     const std::string during = state();
-    EXPECT_NE(during.find("server events mn"), std::string::npos) << during;
+    EXPECT_NE(during.find("client server, message event yes, notification event yes"), std::string::npos) << during;
   }
-  EXPECT_TRUE(waitUntilGone(" server "));
+  EXPECT_TRUE(waitUntilGone("client server"));
   SimFile other(kAsioLink);
   EXPECT_EQ(other.send(ORVANE_IOCTL_ASIO_ACQUIRE_CHANNEL, channel), 0u);
   Client server(ORVANE_CLIENT_TYPE_SERVER);

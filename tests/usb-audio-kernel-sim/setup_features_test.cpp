@@ -349,7 +349,7 @@ TEST_F(Setup, PortStateAndParameter) {
   attach(studio, 0);
   EXPECT_EQ(studio.send(ORVANE_IOCTL_SET_PORT_STATE, ORVANE_PORT_STATE{0, 1}), 0u);
   EXPECT_EQ(studio.send(ORVANE_IOCTL_SET_PORT_PARAMETER, ORVANE_PORT_PARAMETER{0, 4}), 0u);
-  EXPECT_NE(state().find("port 0: state 1, packets per frame 4"), std::string::npos);
+  EXPECT_NE(state().find("port0: state 1, packets per frame 4"), std::string::npos);
   EXPECT_EQ(studio.send(ORVANE_IOCTL_SET_PORT_STATE, ORVANE_PORT_STATE{1, 0}), ORVANE_STATUS_OBJECT_NOT_FOUND);
   EXPECT_EQ(studio.send(ORVANE_IOCTL_SET_PORT_STATE, ORVANE_PORT_STATE{0, 2}), ORVANE_STATUS_INVALID_PARAMETER);
   EXPECT_EQ(studio.send(ORVANE_IOCTL_SET_PORT_PARAMETER, ORVANE_PORT_PARAMETER{2, 8}), ORVANE_STATUS_OBJECT_NOT_FOUND);

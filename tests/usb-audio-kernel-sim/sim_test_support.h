@@ -1,8 +1,7 @@
 #pragma once
-// Helpers of the simulated driver's tests: a device host in the test process
-// with the driver module on a private system root and a configuration of the
-// test's choosing, and connections that send requests the way the device
-// access library does (overlapped request, wait, status as the error).
+// Helpers of the simulated driver's tests: the two-device configuration they
+// run on, registered connections with their events, message records. The
+// fixture itself is tests/support/simulated_driver.h.
 
 #include <gtest/gtest.h>
 
@@ -22,15 +21,10 @@
 #include "platform/kernel/device_host.h"
 #include "platform/registry.h"
 #include "platform/waits.h"
-#include "tests/support/test_device_file.h"
-#include "tests/support/test_system_root.h"
+#include "tests/support/simulated_driver.h"
 #include "usb-audio-kernel-sim/sim_control.h"
 
 namespace sim_testing {
-
-inline constexpr char16_t kPanelLink[] = u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}";
-inline constexpr char16_t kSpyLink[] = u"{94E7B4BC-5599-4b48-B1A4-9BA8A0E7F391}";
-inline constexpr char16_t kAsioLink[] = u"{7045B601-879C-4d77-80C0-88D4F867070B}";
 
 // One device like the shipped one, a second without DSD on a full-speed
 // port, and a third that is not plugged at load.
@@ -72,12 +66,6 @@ plugged = no
 )";
 
 using testing_support::devicePath;
-
-// One open connection to a link, with its request event.
-class SimFile : public testing_support::TestDeviceFile {
- public:
-  explicit SimFile(std::u16string_view link = kPanelLink) : TestDeviceFile(link) {}
-};
 
 inline uint64_t handleValue(platform::Handle handle) { return reinterpret_cast<uintptr_t>(handle); }
 
@@ -152,85 +140,10 @@ inline uint64_t channelAt(const ORVANE_CHANNEL_LIST& list, uint32_t n) {
   return id;
 }
 
-// A device host with the simulated driver on a private system root.
-class SimDriverTest : public ::testing::Test {
+// The simulated driver's tests run on the two-device configuration above.
+class SimDriverTest : public SimulatedDriverTest {
  protected:
-  virtual std::string configuration() const { return kTwoDeviceConfiguration; }
-
-  void SetUp() override {
-    const std::string path = (root.path() / "devices.conf").string();
-    std::ofstream(path) << configuration();
-    platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::LocalMachine,
-                                            u"System\\CurrentControlSet\\Services\\usbaudio_sim\\Parameters",
-                                            platform::KEY_ALL_ACCESS, key),
-              0u);
-    ASSERT_EQ(key.setString(u"ConfigFile", std::u16string(path.begin(), path.end())), 0u);
-    configureRegistry(key);
-    key.close();
-    ASSERT_EQ(host.start(), 0u);
-    std::string error;
-    ASSERT_EQ(host.loadDriver(WN_USBAUDIO_SIM_MODULE, u"usbaudio_sim", &error), 0u) << error;
-  }
-
-  void TearDown() override {
-    host.stop();
-    platform::closeRegistry();
-  }
-
-  // More Parameters values before the driver loads.
-  virtual void configureRegistry(const platform::RegistryKey& /*key*/) {}
-
-  uint32_t controlRequest(uint32_t code, const void* input = nullptr, uint32_t inputSize = 0, void* output = nullptr,
-                          uint32_t outputSize = 0) {
-    SimFile control(usbaudio_sim::kControlLinkName);
-    return control.control(code, input, inputSize, output, outputSize);
-  }
-  template <typename In>
-  uint32_t controlSend(uint32_t code, const In& input) {
-    return controlRequest(code, &input, sizeof input);
-  }
-  std::string state() {
-    std::string text(usbaudio_sim::SIM_MAX_STATE_TEXT, '\0');
-    SimFile control(usbaudio_sim::kControlLinkName);
-    uint32_t bytes = 0;
-    EXPECT_EQ(control.control(usbaudio_sim::SIM_CONTROL_GET_STATE, nullptr, 0, text.data(),
-                              static_cast<uint32_t>(text.size()), &bytes),
-              0u);
-    text.resize(bytes);
-    return text;
-  }
-  // Closing a handle ends its connection asynchronously: waits until the
-  // state dump no longer mentions `text` (false after 5 s).
-  bool waitUntilGone(const std::string& text) {
-    for (int round = 0; round < 500; ++round) {
-      if (state().find(text) == std::string::npos) return true;
-      platform::sleepMs(10);
-    }
-    return false;
-  }
-  ORVANE_DEVICE_LIST deviceList() {
-    SimFile file;
-    ORVANE_DEVICE_LIST list{};
-    EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DEVICE_LIST, &list), 0u);
-    return list;
-  }
-  ORVANE_STREAMING_STATUS streamingStatus() {
-    SimFile file;
-    ORVANE_STREAMING_STATUS status{};
-    EXPECT_EQ(file.get(ORVANE_IOCTL_GET_STREAMING_STATUS, &status), 0u);
-    return status;
-  }
-  // Drives the engine to Running as the service's bring-up does.
-  void bringUp(SimFile& file) {
-    for (uint32_t command : {ORVANE_STREAMING_COMMAND_INITIALIZE, ORVANE_STREAMING_COMMAND_PREPARE,
-                             ORVANE_STREAMING_COMMAND_START}) {
-      ASSERT_EQ(file.send(ORVANE_IOCTL_STREAMING_CONTROL, command), 0u) << command;
-    }
-  }
-
-  testing_support::TestSystemRoot root;
-  platform::kernel::DeviceHost host;
+  std::string configuration() const override { return kTwoDeviceConfiguration; }
 };
 
 }  // namespace sim_testing

@@ -91,33 +91,40 @@ void expectArguments(const std::vector<std::string>& words, size_t minimum, size
   throw UsageError{command + ": too many arguments (unexpected '" + words[maximum + 1] + "')"};
 }
 
+int runGuarded(std::string_view name, const std::function<int()>& body) {
+  const std::string program(name);
+  try {
+    return body();
+  } catch (const UsageError& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\nRun '%s -h' for the usage.\n", program.c_str(), error.message.c_str(),
+                 program.c_str());
+    return kExitUsage;
+  } catch (const Failure& failure) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), failure.message.c_str());
+    return kExitFailure;
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), error.what());
+    return kExitFailure;
+  }
+}
+
 int run(const ToolInfo& info, int argc, const char* const* argv,
         const std::function<int(const CommandLine&)>& body) {
-  const std::string name(info.name);
-  try {
+  return runGuarded(info.name, [&] {
     const CommandLine line(argc, argv, info.options);
     if (line.helpRequested()) {
       std::fwrite(info.usage.data(), 1, info.usage.size(), stdout);
       return kExitSuccess;
     }
     if (line.versionRequested()) {
-      std::printf("%s\n", versionText(name).c_str());
+      std::printf("%s\n", versionText(info.name).c_str());
       return kExitSuccess;
     }
     return body(line);
-  } catch (const UsageError& error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\nRun '%s -h' for the usage.\n", name.c_str(), error.message.c_str(), name.c_str());
-    return kExitUsage;
-  } catch (const Failure& failure) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", name.c_str(), failure.message.c_str());
-    return kExitFailure;
-  } catch (const std::exception& error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", name.c_str(), error.what());
-    return kExitFailure;
-  }
+  });
 }
 
 }  // namespace tool

@@ -93,6 +93,10 @@ struct ToolInfo {
 int run(const ToolInfo& info, int argc, const char* const* argv,
         const std::function<int(const CommandLine&)>& body);
 
+// Runs `body` and turns what it throws into the exit code and message as run
+// does; for a tool with a command syntax of its own.
+int runGuarded(std::string_view name, const std::function<int()>& body);
+
 // "<name> <version>", what --version prints.
 std::string versionText(std::string_view name);
 

@@ -15,6 +15,7 @@
 #include "platform/guid.h"
 #include "platform/kernel/device_host.h"
 #include "platform/kernel/wire.h"
+#include "platform/services.h"
 #include "platform/system_root.h"
 #include "platform/text.h"
 
@@ -22,9 +23,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: devhost [--daemon] [--service NAME] DRIVER [[--service NAME] DRIVER ...]\n"
+    "       devhost [--daemon]\n"
     "\n"
     "Runs a device host on the system root ($WN_SYSTEM_ROOT, else ~/.local/share/wn-system)\n"
-    "with the given kernel-mode driver modules, until SIGTERM or SIGINT.\n"
+    "with the given kernel-mode driver modules, until SIGTERM or SIGINT. Without a driver it\n"
+    "is the machine's device host: it loads the kernel-driver entries of the service database\n"
+    "(sc create NAME type= kernel binPath= MODULE) and runs the machine's system services.\n"
     "\n"
     "  --daemon        run in the background; prints the interfaces and the daemon's pid\n"
     "  --service NAME  service name of the next driver (default: its file name without\n"
@@ -42,6 +46,7 @@ struct DriverSpec {
 struct Options {
   bool daemon = false;
   bool help = false;
+  bool machineHost = false;  // no driver named: the service database's
   std::vector<DriverSpec> drivers;
 };
 
@@ -73,15 +78,32 @@ bool parse(int argc, char** argv, Options* options, std::string* error) {
       service.clear();
     }
   }
-  if (!options->help && options->drivers.empty()) {
-    *error = "no driver module given";
-    return false;
-  }
   return true;
 }
 
+// The machine's device host: the kernel-driver entries of the service database.
+void addDatabaseDrivers(Options* options) {
+  (void)platform::ensureMachineSystemServices();
+  for (const platform::KernelDriverEntry& entry : platform::kernelDriverEntries()) {
+    options->drivers.push_back({platform::toUtf8(entry.modulePath), platform::toUtf8(entry.name)});
+  }
+}
+
+// Shows the loaded drivers (and, for the machine's host, the system services)
+// running in the service database for as long as this process runs.
+void markRunning(const Options& options, bool machineHost, std::vector<platform::RunningMark>* marks) {
+  std::vector<std::u16string> names;
+  for (const auto& driver : options.drivers) names.push_back(platform::toWide(driver.service));
+  if (machineHost) names.insert(names.end(), std::begin(platform::kMachineSystemServices), std::end(platform::kMachineSystemServices));
+  for (const std::u16string& name : names) {
+    platform::RunningMark mark;
+    if (mark.mark(name) == 0) marks->push_back(std::move(mark));  // drivers without entry are not shown
+  }
+}
+
 // Starts the host and loads the drivers; on success `report` lists the interfaces.
-bool startHost(platform::kernel::DeviceHost& host, const Options& options, std::string* report) {
+bool startHost(platform::kernel::DeviceHost& host, const Options& options, std::string* report,
+               std::vector<platform::RunningMark>* marks) {
   if (const uint32_t error = host.start(); error != 0) {
     *report = "devhost: cannot open " + host.devicesDirectory().string() + " (error " + std::to_string(error) + ")\n";
     return false;
@@ -96,6 +118,7 @@ bool startHost(platform::kernel::DeviceHost& host, const Options& options, std::
       return false;
     }
   }
+  markRunning(options, options.machineHost, marks);
   for (const auto& info : host.interfaces()) {
     *report += "interface " + platform::toUtf8(info.linkName) + " class " + platform::guidToString(info.interfaceClass) +
                " \"" + platform::toUtf8(info.description) + "\" at " +
@@ -114,9 +137,10 @@ void blockStopSignals(sigset_t* set) {
 int runForeground(const Options& options) {
   sigset_t signals;
   blockStopSignals(&signals);  // before any thread starts, so that all inherit it
+  std::vector<platform::RunningMark> marks;
   platform::kernel::DeviceHost host;
   std::string report;
-  if (!startHost(host, options, &report)) {
+  if (!startHost(host, options, &report, &marks)) {
     std::fputs(report.c_str(), stderr);
     return 1;
   }
@@ -161,15 +185,17 @@ int runDaemon(const Options& options) {
     ::dup2(null, 2);
     sigset_t signals;
     blockStopSignals(&signals);
+    std::vector<platform::RunningMark> marks;
     platform::kernel::DeviceHost host;
     std::string report;
-    const bool ok = startHost(host, options, &report);
+    const bool ok = startHost(host, options, &report, &marks);
     writeAll(pipeFds[1], (ok ? "+" : "-") + report);
     ::close(pipeFds[1]);
     if (!ok) ::_exit(1);
     int signal = 0;
     sigwait(&signals, &signal);
     host.stop();
+    marks.clear();  // reports them stopped
     ::_exit(0);
   }
   ::close(pipeFds[1]);
@@ -199,6 +225,10 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+  if (options.drivers.empty()) {
+    options.machineHost = true;
+    addDatabaseDrivers(&options);
   }
   return options.daemon ? runDaemon(options) : runForeground(options);
 }

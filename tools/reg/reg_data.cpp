@@ -1,10 +1,13 @@
 #include "tools/reg/reg_data.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 #include "platform/errors.h"
+#include "platform/system_root.h"
 #include "platform/text.h"
+#include "tools/common/tool.h"
 
 namespace regtool {
 
@@ -83,8 +86,18 @@ bool parseKeyPath(std::string_view text, KeyPath& out, std::string& error) {
       error = "invalid key path '" + std::string(text) + "': empty key name";
       return false;
     }
+    const std::u16string path = toWide(rest);
+    for (size_t start = 0; start < path.size();) {
+      const size_t end = std::min(path.find(u'\\', start), path.size());
+      if (end - start > kRegistryMaxKeyNameLength) {
+        error = "the key name '" + toUtf8(path.substr(start, 20)) + "...' is " + std::to_string(end - start) +
+                " characters long; a key name has at most " + std::to_string(kRegistryMaxKeyNameLength);
+        return false;
+      }
+      start = end + 1;
+    }
     out.hive = hive.hive;
-    out.path = toWide(rest);
+    out.path = path;
     return true;
   }
   error = "unknown hive '" + std::string(hiveText) +
@@ -253,22 +266,26 @@ std::vector<std::u16string> decodeMultiString(const std::vector<uint8_t>& data) 
   return items;
 }
 
+std::string valueNameError(std::u16string_view name) {
+  if (name.size() <= kRegistryMaxValueNameLength) return {};
+  return "the value name is " + std::to_string(name.size()) + " characters long; a value name has at most " +
+         std::to_string(kRegistryMaxValueNameLength);
+}
+
 std::string errorText(uint32_t code) {
+  const std::string text = tool::statusText(code);
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
-      return "the registry key or value does not exist";
+      return text + "; the registry key or value does not exist";
     case ERROR_ACCESS_DENIED:
-      return "access denied (a key with subkeys, or a hive, cannot be deleted this way)";
-    case ERROR_INVALID_PARAMETER:
-      return "invalid parameter";
-    case ERROR_KEY_DELETED:
-      return "the key was deleted meanwhile";
+      return text + "; a key with subkeys, or a hive, cannot be deleted this way";
     case ERROR_TIMEOUT:
-      return "the registry stayed busy (another process holds it)";
+      return text + "; another process holds the registry";
     case ERROR_REGISTRY_IO_FAILED:
-      return "the registry database cannot be read or written";
+      return text + "; the registry database " + (platform::systemRoot() / "registry.db").string() +
+             " cannot be read or written";
     default:
-      return "system error " + std::to_string(code);
+      return text;
   }
 }
 

@@ -16,8 +16,9 @@ struct KeyPath {
   std::u16string path;  // below the hive; empty for the hive's root key
 };
 
-// "HKLM\Software\X" or "HKEY_LOCAL_MACHINE\Software\X" (hive names in any case).
-// On failure `error` says what is wrong.
+// "HKLM\Software\X" or "HKEY_LOCAL_MACHINE\Software\X" (hive names in any case;
+// key names at most kRegistryMaxKeyNameLength long). On failure `error` says
+// what is wrong.
 bool parseKeyPath(std::string_view text, KeyPath& out, std::string& error);
 // "HKEY_LOCAL_MACHINE\Software\X".
 std::string keyPathText(const KeyPath& key);
@@ -42,7 +43,12 @@ std::vector<std::u16string> decodeMultiString(const std::vector<uint8_t>& data);
 bool parseUnsigned(std::string_view text, uint64_t max, uint64_t& value);
 std::string hexBytes(const std::vector<uint8_t>& data, std::string_view separator);
 
-// A sentence for a registry error code.
+// What is wrong with a value name that the registry refuses for its length,
+// or "".
+std::string valueNameError(std::u16string_view name);
+
+// A sentence for a registry error code: the status text, and what it means
+// for the registry.
 std::string errorText(uint32_t code);
 
 }  // namespace regtool

@@ -1,5 +1,6 @@
 #include "tools/reg/reg_file.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/errors.h"
@@ -309,6 +310,13 @@ uint32_t exportKey(const KeyPath& key, std::string& text) {
 
 bool parseImport(std::string_view text, std::vector<ImportOperation>& operations, std::string& error) {
   if (startsWith(text, "\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (const size_t bad = platform::invalidUtf8Offset(text); bad != std::string_view::npos) {
+    const auto line = std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(bad), '\n') + 1;
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[bad]));
+    error = "line " + std::to_string(line) + ": the file is not UTF-8 text (byte " + byte + ")";
+    return false;
+  }
   const std::vector<std::string_view> lines = splitLines(text);
   bool headerSeen = false;
   bool inKeySection = false;
@@ -347,6 +355,7 @@ bool parseImport(std::string_view text, std::vector<ImportOperation>& operations
     if (line.front() == '"') {
       pos = 0;
       if (!parseQuoted(line, pos, op.name, parseError)) return fail(parseError);
+      if (const std::string nameError = valueNameError(op.name); !nameError.empty()) return fail(nameError);
     }
     while (pos < line.size() && line[pos] == ' ') ++pos;
     if (pos >= line.size() || line[pos] != '=') return fail("expected '=' after the value name");

@@ -2,6 +2,8 @@
 // command line, with the command syntax of the familiar Windows tool.
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tools/common/tool.h"
 #include "tools/reg/reg_data.h"
 #include "tools/reg/reg_file.h"
 
@@ -45,9 +48,8 @@ export writes a UTF-8 text file close to the .reg format; import applies such a 
 completely or, when any line is wrong, not at all.
 )";
 
-struct Failure {
-  std::string message;
-};
+using tool::Failure;
+using tool::UsageError;
 
 struct SwitchSpec {
   const char* name;
@@ -93,35 +95,41 @@ Arguments parseArguments(const std::string& command, const std::vector<std::stri
     const SwitchSpec* spec = findSwitch(arg);
     if (spec == nullptr) {
       if ((arg[0] == '/' || arg[0] == '-') && command != "export" && command != "import") {
-        throw Failure{"unknown switch '" + arg + "' (see reg -h)"};
+        throw UsageError{"unknown switch '" + arg + "' (see reg -h)"};
       }
       out.positional.push_back(arg);
       continue;
     }
     const std::string name = spec->name;
-    if (allowed.count(name) == 0) throw Failure{"switch /" + name + " is not valid for reg " + command};
-    if (out.has(name)) throw Failure{"switch /" + name + " is given twice"};
+    if (allowed.count(name) == 0) throw UsageError{"switch /" + name + " is not valid for reg " + command};
+    if (out.has(name)) throw UsageError{"switch /" + name + " is given twice"};
     out.flags.insert(name);
     if (!spec->takesArgument) continue;
-    if (i + 1 >= args.size()) throw Failure{"switch /" + name + " needs an argument"};
+    if (i + 1 >= args.size()) throw UsageError{"switch /" + name + " needs an argument"};
     const std::string& argument = args[++i];
     if (name == "v") out.value = argument;
     if (name == "t") out.type = argument;
     if (name == "d") out.data = argument;
   }
   const int valueSelectors = out.has("v") + out.has("ve") + out.has("va");
-  if (valueSelectors > 1) throw Failure{"use only one of /v, /ve and /va"};
+  if (valueSelectors > 1) throw UsageError{"use only one of /v, /ve and /va"};
   return out;
 }
 
 void expectPositional(const Arguments& args, size_t count, const char* what) {
-  if (args.positional.size() != count) throw Failure{std::string("expected ") + what + " (see reg -h)"};
+  if (args.positional.size() != count) throw UsageError{std::string("expected ") + what + " (see reg -h)"};
+}
+
+// Text from the command line must be UTF-8: the registry stores it as UTF-16.
+void checkUtf8(const std::string& text, const char* what) {
+  if (platform::invalidUtf8Offset(text) != std::string::npos) throw UsageError{std::string(what) + " is not valid UTF-8"};
 }
 
 KeyPath keyArgument(const std::string& text) {
   KeyPath key;
   std::string error;
-  if (!parseKeyPath(text, key, error)) throw Failure{error};
+  checkUtf8(text, "the key");
+  if (!parseKeyPath(text, key, error)) throw UsageError{error};
   return key;
 }
 
@@ -136,7 +144,11 @@ RegistryKey openKey(const KeyPath& key, uint32_t access) {
 }
 
 std::u16string selectedValueName(const Arguments& args) {
-  return args.value ? toWide(*args.value) : std::u16string();
+  if (!args.value) return {};
+  checkUtf8(*args.value, "the value name");
+  const std::u16string name = toWide(*args.value);
+  if (const std::string error = valueNameError(name); !error.empty()) throw UsageError{error};
+  return name;
 }
 
 std::string valueLabel(std::u16string_view name) {
@@ -220,17 +232,18 @@ int commandAdd(const std::vector<std::string>& rawArgs) {
   expectPositional(args, 1, "one KEY");
   const KeyPath path = keyArgument(args.positional[0]);
   const bool withValue = args.has("v") || args.has("ve");
-  if ((args.type || args.data) && !withValue) throw Failure{"/t and /d need /v NAME or /ve"};
+  if ((args.type || args.data) && !withValue) throw UsageError{"/t and /d need /v NAME or /ve"};
 
   uint32_t type = REG_SZ;
   if (args.type && !parseTypeName(*args.type, type)) {
-    throw Failure{"unknown type '" + *args.type +
+    throw UsageError{"unknown type '" + *args.type +
                   "' (use REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD, REG_QWORD or REG_NONE)"};
   }
   const bool number = type == REG_DWORD || type == REG_QWORD;
+  if (args.data) checkUtf8(*args.data, "the data");
   std::vector<uint8_t> data;
   std::string dataError;
-  if (!parseCommandData(type, args.data.value_or(number ? "0" : ""), data, dataError)) throw Failure{dataError};
+  if (!parseCommandData(type, args.data.value_or(number ? "0" : ""), data, dataError)) throw UsageError{dataError};
 
   const std::u16string name = selectedValueName(args);
   const bool force = args.has("f");
@@ -271,7 +284,7 @@ int commandDelete(const std::vector<std::string>& rawArgs) {
   const std::u16string name = selectedValueName(args);
   const std::string keyText = keyPathText(path);
 
-  if (!oneValue && !args.has("va") && path.path.empty()) throw Failure{"a whole hive cannot be deleted"};
+  if (!oneValue && !args.has("va") && path.path.empty()) throw UsageError{"a whole hive cannot be deleted"};
   const RegistryKey key = openKey(path, KEY_ALL_ACCESS);
   if (!args.has("f")) {
     if (oneValue) confirm("Delete the registry value " + valueLabel(name) + " in " + keyText + "?");
@@ -320,29 +333,38 @@ int commandImport(const std::vector<std::string>& rawArgs) {
   const Arguments args = parseArguments("import", rawArgs, {});
   expectPositional(args, 1, "one FILE");
   const std::string& file = args.positional[0];
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) throw Failure{"cannot read " + file + ": it is a directory"};
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw Failure{"cannot read " + file};
+  if (!in) throw Failure{"cannot read " + file + ": " + std::strerror(errno)};
   std::ostringstream content;
   content << in.rdbuf();
+  if (in.bad()) throw Failure{"cannot read " + file};
   std::vector<ImportOperation> operations;
-  std::string error;
-  if (!parseImport(content.str(), operations, error)) throw Failure{file + ": " + error + "; nothing was imported"};
-  if (applyImport(operations, error) != ERROR_SUCCESS) throw Failure{file + ": " + error + "; nothing was imported"};
+  std::string problem;
+  if (!parseImport(content.str(), operations, problem)) {
+    throw Failure{file + ": " + problem + "; nothing was imported"};
+  }
+  if (applyImport(operations, problem) != ERROR_SUCCESS) {
+    throw Failure{file + ": " + problem + "; nothing was imported"};
+  }
   std::cout << "The operation completed successfully.\n";
   return 0;
 }
 
 int run(const std::vector<std::string>& args) {
-  if (args.empty()) {
-    std::cerr << kUsage;
-    return 1;
-  }
   for (const std::string& arg : args) {
     if (isHelp(arg)) {
       std::cout << kUsage;
       return 0;
     }
+    if (arg == "--version") {
+      std::cout << tool::versionText("reg") << "\n";
+      return 0;
+    }
   }
+  if (args.empty()) throw UsageError{"no command given (query, add, delete, export or import)"};
+  tool::checkSystemRoot();
   const std::string command = lower(args[0]);
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "query") return commandQuery(rest);
@@ -350,19 +372,15 @@ int run(const std::vector<std::string>& args) {
   if (command == "delete") return commandDelete(rest);
   if (command == "export") return commandExport(rest);
   if (command == "import") return commandImport(rest);
-  throw Failure{"unknown command '" + args[0] + "' (use query, add, delete, export or import; reg -h for help)"};
+  throw UsageError{"unknown command '" + args[0] + "' (use query, add, delete, export or import; reg -h for help)"};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const Failure& failure) {
+  return tool::runGuarded("reg", [&] {
+    const int result = run(std::vector<std::string>(argv + 1, argv + argc));
     std::cout.flush();
-    std::cerr << "reg: error: " << failure.message << "\n";
-  } catch (const std::exception& e) {
-    std::cerr << "reg: error: " << e.what() << "\n";
-  }
-  return 1;
+    return result;
+  });
 }

@@ -2,13 +2,17 @@
 // control interface: plug and unplug devices, simulated conditions, faults,
 // and the state dump.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,22 +22,24 @@
 #include "device-access/orvane_status.h"
 #include "platform/device_io.h"
 #include "platform/errors.h"
-#include "platform/events.h"
 #include "platform/handles.h"
+#include "platform/unique_fd.h"
+#include "tools/common/tool.h"
 #include "usb-audio-kernel-sim/sim_control.h"
 
 using namespace usbaudio_sim;
+using tool::UsageError;
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: usbaudio-sim COMMAND [ARGUMENTS]\n"
+    "Usage: usbaudio-sim [OPTIONS] COMMAND [ARGUMENTS]\n"
     "\n"
     "Controls the simulated USB audio kernel driver running in a device host on the\n"
     "system root ($WN_SYSTEM_ROOT, else ~/.local/share/wn-system).\n"
     "\n"
     "Commands:\n"
-    "  state                                   print the driver's state\n"
+    "  state [--json]                          print the driver's state (as JSON with --json)\n"
     "  plug INDEX                              plug device INDEX of the configuration file\n"
     "  plug-file FILE                          plug the device described in FILE (key = value lines)\n"
     "  unplug DEVICE                           unplug a device\n"
@@ -44,7 +50,9 @@ constexpr const char* kUsage =
     "  volume DEVICE playback|recording INDEX CHANNEL DB [mute]\n"
     "                                          change a Windows volume (DB in dB, or \"silence\")\n"
     "  settings [--rate HZ] [--streaming CLASS] [--asio CLASS]\n"
-    "                                          change settings outside the service\n"
+    "                                          change settings outside the service; CLASS by name\n"
+    "                                          (streaming: Minimum ExtraSmall Small Large ExtraLarge\n"
+    "                                          Safe; ASIO: Minimum Small Large Maximum) or number\n"
     "  streaming-error                         make the streaming engine fail (state Error)\n"
     "  fail CODE STATUS [COUNT]                make requests with CODE fail with STATUS\n"
     "                                          (COUNT times; without COUNT until cleared)\n"
@@ -52,100 +60,137 @@ constexpr const char* kUsage =
     "  clear-fault CODE                        remove the fault of CODE\n"
     "  clear-faults                            remove every fault\n"
     "  notify CODE [HEXBYTES]                  post a notification with an optional payload\n"
-    "  -h, --help                              this text\n"
     "\n"
-    "DEVICE is a position in the device list (0, 1, ...) or an identifier FIRST:SECOND.\n"
-    "CODE is a request code (0x80882004) or name (GET_DRIVER_INFO); STATUS a value\n"
-    "(0xE0000060) or name (ORVANE_STATUS_DEVICE_REMOVED).\n"
+    "Options may stand before or after the command; --version prints the version,\n"
+    "-h or --help this text.\n"
     "\n"
-    "Exit codes: 0 on success, 1 on any error.\n";
+    "DEVICE is a position in the device list (0, 1, ...) or an identifier as 'state' and\n"
+    "'plug' print it (00000002:2F1A0104). Numbers are decimal; CODE is a request code\n"
+    "(0x80882004) or name (GET_DRIVER_INFO), STATUS a value (0xE0000060) or name\n"
+    "(ORVANE_STATUS_DEVICE_REMOVED).\n"
+    "\n"
+    "Exit codes: 0 success, 1 a failed operation, 2 a usage error.\n";
 
-class UsageError {
- public:
-  explicit UsageError(std::string message) : message_(std::move(message)) {}
-  const std::string& message() const { return message_; }
+constexpr tool::OptionSpec kOptions[] = {
+    {"--json", false}, {"--rate", true}, {"--streaming", true}, {"--asio", true}};
 
- private:
-  std::string message_;
-};
+// A device description is a few lines; anything this long is not one.
+constexpr size_t kMaxDescriptionBytes = 64 * 1024;
 
-bool parseUnsigned(const std::string& text, uint64_t limit, uint32_t* value) {
-  if (text.empty() || text[0] == '-') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || parsed > limit) return false;
-  *value = static_cast<uint32_t>(parsed);
-  return true;
-}
+const char* const kStreamingBufferClasses[] = {"Minimum", "ExtraSmall", "Small", "Large", "ExtraLarge", "Safe"};
+const char* const kAsioBufferClasses[] = {"Minimum", "Small", "Large", "Maximum"};
 
-uint32_t number(const std::string& text, const char* what, uint64_t limit = 0xFFFFFFFF) {
-  uint32_t value = 0;
-  if (!parseUnsigned(text, limit, &value)) throw UsageError(std::string("bad ") + what + " '" + text + "'");
-  return value;
-}
+// --- Arguments ------------------------------------------------------------------
 
-SIM_DEVICE_SELECTOR device(const std::string& text) {
+SIM_DEVICE_SELECTOR deviceArgument(const std::string& text) {
   SIM_DEVICE_SELECTOR selector{};
-  const size_t colon = text.find(':');
-  if (colon == std::string::npos) {
-    selector.position = number(text, "device position", ORVANE_MAX_DEVICES);
-  } else {
+  if (const std::optional<ORVANE_DEVICE_ID> id = tool::parseDeviceId(text)) {
     selector.position = SIM_SELECT_BY_ID;
-    selector.deviceId.first = number(text.substr(0, colon), "device identifier");
-    selector.deviceId.second = number(text.substr(colon + 1), "device identifier");
+    selector.deviceId = *id;
+  } else if (const std::optional<uint64_t> position = tool::parseDecimal(text, 0, SIM_SELECT_BY_ID - 1)) {
+    selector.position = static_cast<uint32_t>(*position);
+  } else {
+    throw UsageError{"not a device position or identifier: '" + text + "' (a position such as 0, or an identifier "
+                     "such as 00000002:2F1A0104)"};
   }
   return selector;
 }
 
 uint32_t requestCode(const std::string& text) {
-  uint32_t code = 0;
-  if (parseUnsigned(text, 0xFFFFFFFF, &code)) return code;
+  if (const std::optional<uint64_t> code = tool::parseNumber(text, 0, UINT32_MAX)) return static_cast<uint32_t>(*code);
   for (const OrvaneRequest& row : ORVANE_REQUESTS) {
     const std::string name = row.name;
     if (text == name || "ORVANE_IOCTL_" + text == name) return row.code;
   }
-  throw UsageError("unknown request code '" + text + "'");
+  throw UsageError{"unknown request code '" + text + "'"};
 }
 
 uint32_t statusValue(const std::string& text) {
-  uint32_t status = 0;
-  if (parseUnsigned(text, 0xFFFFFFFF, &status)) return status;
+  if (const std::optional<uint64_t> status = tool::parseNumber(text, 0, UINT32_MAX)) {
+    return static_cast<uint32_t>(*status);
+  }
   for (uint32_t value = 0xE0000001; value <= 0xE0000100; ++value) {
     const std::string name = orvaneStatusName(value);
     if (text == name || "ORVANE_STATUS_" + text == name) return value;
   }
-  throw UsageError("unknown status '" + text + "'");
+  throw UsageError{"unknown status '" + text + "'"};
 }
 
 uint32_t direction(const std::string& text) {
   if (text == "playback") return ORVANE_SOUND_DEVICE_PLAYBACK;
   if (text == "recording") return ORVANE_SOUND_DEVICE_RECORDING;
-  throw UsageError("direction must be playback or recording, not '" + text + "'");
+  throw UsageError{"direction must be playback or recording, not '" + text + "'"};
 }
 
-void expectArguments(const std::vector<std::string>& args, size_t minimum, size_t maximum) {
-  if (args.size() < minimum || args.size() > maximum) throw UsageError("wrong number of arguments for " + args[0]);
+template <size_t N>
+uint32_t bufferClass(const char* const (&names)[N], const std::string& text, const char* what) {
+  for (size_t i = 0; i < N; ++i) {
+    if (text == names[i]) return static_cast<uint32_t>(i);
+  }
+  if (const std::optional<uint64_t> number = tool::parseDecimal(text, 0, N - 1)) return static_cast<uint32_t>(*number);
+  throw UsageError{std::string("not ") + what + " buffer size class: '" + text + "'"};
 }
 
-std::string describeStatus(uint32_t status) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%08X", status);
-  const std::string name = orvaneStatusName(status);
-  return name == "???" ? text : std::string(text) + " " + name;
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
-// One open connection to the control interface.
+std::vector<uint8_t> payloadArgument(const std::string& hex) {
+  if (hex.size() % 2 != 0 || hex.size() / 2 > ORVANE_MESSAGE_MAX_PAYLOAD) {
+    throw UsageError{"bad payload: an even number of hex digits, at most " +
+                     std::to_string(ORVANE_MESSAGE_MAX_PAYLOAD) + " bytes"};
+  }
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int high = hexDigit(hex[i]);
+    const int low = hexDigit(hex[i + 1]);
+    if (high < 0 || low < 0) throw UsageError{"bad payload: '" + hex + "' is not hex digits"};
+    bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+  }
+  return bytes;
+}
+
+// The content of a device description file, read before anything is opened.
+std::string readDescription(const std::string& path) {
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) throw tool::Failure{"cannot read " + path + ": " + std::strerror(errno)};
+  struct stat info {};
+  if (::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    throw tool::Failure{"cannot read " + path + ": it is a directory, not a device description"};
+  }
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw tool::Failure{"cannot read " + path + ": " + std::strerror(errno)};
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > kMaxDescriptionBytes) {
+      throw tool::Failure{path + " is longer than " + std::to_string(kMaxDescriptionBytes / 1024) +
+                          " KiB; a device description is a few key = value lines"};
+    }
+  }
+  if (text.empty()) throw tool::Failure{path + " is empty; a device description is a few key = value lines"};
+  return text;
+}
+
+// --- The control link ---------------------------------------------------------------
+
 class ControlLink {
  public:
   ControlLink() : handle_(platform::openDevice(u"\\\\.\\" + std::u16string(kControlLinkName))) {
-    openError_ = platform::lastError();
+    if (handle_ == platform::kInvalidHandle) {
+      throw tool::Failure{tool::openFailureText("opening the simulated driver's control interface", kControlLinkName,
+                                                platform::lastError())};
+    }
   }
-  ~ControlLink() {
-    if (isOpen()) platform::closeHandle(handle_);
-  }
-  bool isOpen() const { return handle_ != platform::kInvalidHandle; }
-  uint32_t openError() const { return openError_; }
+  ~ControlLink() { platform::closeHandle(handle_); }
+  ControlLink(const ControlLink&) = delete;
+  ControlLink& operator=(const ControlLink&) = delete;
 
   // 0 or the failure (the driver's status or a system error).
   uint32_t request(uint32_t code, const void* input, size_t inputSize, void* output = nullptr,
@@ -156,201 +201,230 @@ class ControlLink {
     if (bytes != nullptr) *bytes = count;
     return ok ? 0 : platform::lastError();
   }
-  template <typename Record>
-  uint32_t send(uint32_t code, const Record& record) {
-    return request(code, &record, sizeof record);
-  }
 
  private:
   platform::Handle handle_;
-  uint32_t openError_ = 0;
 };
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "usbaudio-sim: %s\n", message.c_str());
-  return 1;
+// How many devices are plugged, for the message about a wrong position; 0
+// when the list cannot be read.
+size_t pluggedDeviceCount() {
+  const platform::Handle handle = platform::openDevice(u"\\\\.\\{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}");
+  if (handle == platform::kInvalidHandle) return 0;
+  ORVANE_DEVICE_LIST list{};
+  uint32_t bytes = 0;
+  const bool ok = platform::deviceIoControl(handle, ORVANE_IOCTL_GET_DEVICE_LIST, nullptr, 0, &list, sizeof list,
+                                            &bytes, nullptr);
+  platform::closeHandle(handle);
+  return ok ? std::min<size_t>(list.count, ORVANE_MAX_DEVICES) : 0;
 }
 
-int report(uint32_t result, const std::string& what) {
-  if (result == 0) return 0;
-  return fail(what + " failed: " + describeStatus(result));
+// --- Commands -----------------------------------------------------------------------
+
+// One control request, fully checked before the link is opened.
+struct ControlRequest {
+  uint32_t code = 0;
+  std::vector<uint8_t> input;
+  std::string operation;  // "unplugging 3", for the failure message
+  std::optional<SIM_DEVICE_SELECTOR> device;
+  bool printsDeviceId = false;  // the reply is the identifier of a plugged device
+};
+
+template <typename Record>
+ControlRequest makeRequest(uint32_t code, const Record& record, std::string operation) {
+  ControlRequest request{code, std::vector<uint8_t>(sizeof record), std::move(operation), std::nullopt, false};
+  std::memcpy(request.input.data(), &record, sizeof record);
+  return request;
 }
 
-std::string deviceIdText(const ORVANE_DEVICE_ID& id) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%X:0x%X", id.first, id.second);
-  return text;
+int send(const ControlRequest& request) {
+  ControlLink link;
+  ORVANE_DEVICE_ID id{};
+  const uint32_t result = link.request(request.code, request.input.data(), request.input.size(),
+                                       request.printsDeviceId ? &id : nullptr, request.printsDeviceId ? sizeof id : 0);
+  if (result == ORVANE_STATUS_OBJECT_NOT_FOUND && request.device && request.device->position != SIM_SELECT_BY_ID) {
+    throw tool::Failure{request.operation + " failed: " +
+                        tool::devicePositionError(request.device->position, pluggedDeviceCount())};
+  }
+  if (result == ORVANE_STATUS_OBJECT_NOT_FOUND && request.device) {
+    throw tool::Failure{request.operation + " failed: there is no device " +
+                        tool::deviceIdText(request.device->deviceId) + " (see 'usbaudio-sim state')"};
+  }
+  if (result != 0) throw tool::Failure{request.operation + " failed: " + tool::statusText(result)};
+  if (request.printsDeviceId) std::printf("plugged %s\n", tool::deviceIdText(id).c_str());
+  return tool::kExitSuccess;
 }
 
-int run(ControlLink& link, const std::vector<std::string>& args) {
+int showState(bool json) {
+  ControlLink link;
+  const uint32_t format = json ? SIM_STATE_JSON : SIM_STATE_TEXT;
+  std::string text(SIM_MAX_STATE_TEXT, '\0');
+  uint32_t bytes = 0;
+  const uint32_t result = link.request(SIM_CONTROL_GET_STATE, &format, sizeof format, text.data(),
+                                       static_cast<uint32_t>(text.size()), &bytes);
+  if (result != 0 && result != platform::ERROR_MORE_DATA) {
+    throw tool::Failure{"reading the state failed: " + tool::statusText(result)};
+  }
+  std::fwrite(text.data(), 1, bytes, stdout);
+  return tool::kExitSuccess;
+}
+
+using Action = std::function<int()>;
+
+// Turns the words of the command line into what is to be done.
+Action parseCommand(const tool::CommandLine& line) {
+  const std::vector<std::string>& args = line.words();
+  if (args.empty()) throw UsageError{"no command given"};
   const std::string& command = args[0];
+  const bool settings = command == "settings";
+  if (!settings && (line.has("--rate") || line.has("--streaming") || line.has("--asio"))) {
+    throw UsageError{"--rate, --streaming and --asio belong to the settings command"};
+  }
+  if (command != "state" && line.has("--json")) throw UsageError{"--json belongs to the state command"};
+
   if (command == "state") {
-    expectArguments(args, 1, 1);
-    std::string text(SIM_MAX_STATE_TEXT, '\0');
-    uint32_t bytes = 0;
-    const uint32_t result =
-        link.request(SIM_CONTROL_GET_STATE, nullptr, 0, text.data(), static_cast<uint32_t>(text.size()), &bytes);
-    if (result != 0 && result != 234) return report(result, "reading the state");
-    std::fwrite(text.data(), 1, bytes, stdout);
-    return 0;
+    tool::expectArguments(args, 0, 0);
+    return [json = line.has("--json")] { return showState(json); };
   }
   if (command == "plug") {
-    expectArguments(args, 2, 2);
-    const uint32_t index = number(args[1], "configuration index");
-    ORVANE_DEVICE_ID id{};
-    const uint32_t result = link.request(SIM_CONTROL_PLUG_CONFIGURED, &index, sizeof index, &id, sizeof id);
-    if (result != 0) return report(result, "plugging device " + args[1]);
-    std::printf("plugged %s\n", deviceIdText(id).c_str());
-    return 0;
+    tool::expectArguments(args, 1, 1);
+    const uint32_t index = tool::decimalArgument(args[1], "the configuration index");
+    ControlRequest request = makeRequest(SIM_CONTROL_PLUG_CONFIGURED, index, "plugging device " + args[1]);
+    request.printsDeviceId = true;
+    return [request] { return send(request); };
   }
   if (command == "plug-file") {
-    expectArguments(args, 2, 2);
-    std::ifstream file(args[1], std::ios::binary);
-    if (!file) return fail("cannot read " + args[1]);
-    std::stringstream content;
-    content << file.rdbuf();
-    const std::string text = content.str();
-    ORVANE_DEVICE_ID id{};
-    const uint32_t result = link.request(SIM_CONTROL_PLUG_DESCRIPTION, text.data(), text.size(), &id, sizeof id);
-    if (result != 0) return report(result, "plugging the device of " + args[1] + " (is the description valid?)");
-    std::printf("plugged %s\n", deviceIdText(id).c_str());
-    return 0;
+    tool::expectArguments(args, 1, 1);
+    const std::string text = readDescription(args[1]);
+    ControlRequest request{SIM_CONTROL_PLUG_DESCRIPTION, std::vector<uint8_t>(text.begin(), text.end()),
+                           "plugging the device of " + args[1] + " (is the description valid?)", std::nullopt, true};
+    return [request] { return send(request); };
   }
   if (command == "unplug") {
-    expectArguments(args, 2, 2);
-    return report(link.send(SIM_CONTROL_UNPLUG, device(args[1])), "unplugging " + args[1]);
+    tool::expectArguments(args, 1, 1);
+    ControlRequest request = makeRequest(SIM_CONTROL_UNPLUG, deviceArgument(args[1]), "unplugging " + args[1]);
+    request.device = deviceArgument(args[1]);
+    return [request] { return send(request); };
   }
   if (command == "spdif") {
-    expectArguments(args, 3, 5);
-    SIM_SPDIF_INPUT input{device(args[1]), 0, ORVANE_SPDIF_FORMAT_UNKNOWN, 0, 0};
-    const std::string& state = args[2];
-    if (state == "not-streaming") {
-      input.inputState = ORVANE_SPDIF_INPUT_NOT_STREAMING;
-    } else if (state == "no-signal") {
-      input.inputState = ORVANE_SPDIF_INPUT_NO_SIGNAL;
-    } else if (state == "synchronizing") {
-      input.inputState = ORVANE_SPDIF_INPUT_SYNCHRONIZING;
-    } else if (state == "locked") {
-      input.inputState = ORVANE_SPDIF_INPUT_LOCKED;
-    } else {
-      throw UsageError("unknown S/PDIF state '" + state + "'");
-    }
+    tool::expectArguments(args, 2, 4);
+    SIM_SPDIF_INPUT input{deviceArgument(args[1]), 0, ORVANE_SPDIF_FORMAT_UNKNOWN, 0, 0};
+    const std::map<std::string, uint32_t> states = {{"not-streaming", ORVANE_SPDIF_INPUT_NOT_STREAMING},
+                                                    {"no-signal", ORVANE_SPDIF_INPUT_NO_SIGNAL},
+                                                    {"synchronizing", ORVANE_SPDIF_INPUT_SYNCHRONIZING},
+                                                    {"locked", ORVANE_SPDIF_INPUT_LOCKED}};
+    const auto state = states.find(args[2]);
+    if (state == states.end()) throw UsageError{"unknown S/PDIF state '" + args[2] + "'"};
+    input.inputState = state->second;
     if (args.size() > 3) {
       if (args[3] == "pcm") {
         input.signalFormat = ORVANE_SPDIF_FORMAT_PCM;
       } else if (args[3] == "non-pcm") {
         input.signalFormat = ORVANE_SPDIF_FORMAT_NON_PCM;
       } else {
-        throw UsageError("format must be pcm or non-pcm, not '" + args[3] + "'");
+        throw UsageError{"format must be pcm or non-pcm, not '" + args[3] + "'"};
       }
     }
-    if (args.size() > 4) input.sampleRate = number(args[4], "rate");
-    return report(link.send(SIM_CONTROL_SET_SPDIF_INPUT, input), "changing the S/PDIF input");
+    if (args.size() > 4) input.sampleRate = tool::decimalArgument(args[4], "the rate");
+    ControlRequest request = makeRequest(SIM_CONTROL_SET_SPDIF_INPUT, input, "changing the S/PDIF input");
+    request.device = input.device;
+    return [request] { return send(request); };
   }
   if (command == "sound-device") {
-    expectArguments(args, 5, 5);
-    if (args[2] != "open" && args[2] != "close") throw UsageError("expected open or close, not '" + args[2] + "'");
-    const SIM_SOUND_DEVICE_SWITCH input{device(args[1]), direction(args[3]), number(args[4], "sound device index"),
+    tool::expectArguments(args, 4, 4);
+    if (args[2] != "open" && args[2] != "close") throw UsageError{"expected open or close, not '" + args[2] + "'"};
+    const SIM_SOUND_DEVICE_SWITCH input{deviceArgument(args[1]), direction(args[3]),
+                                        tool::decimalArgument(args[4], "the sound device index"),
                                         args[2] == "open" ? 1u : 0u, 0};
-    return report(link.send(SIM_CONTROL_SOUND_DEVICE, input), args[2] + " of the sound device");
+    ControlRequest request = makeRequest(SIM_CONTROL_SOUND_DEVICE, input, args[2] + " of the sound device");
+    request.device = input.device;
+    return [request] { return send(request); };
   }
   if (command == "volume") {
-    expectArguments(args, 6, 7);
-    SIM_VOLUME input{device(args[1]), direction(args[2]), number(args[3], "sound device index"),
-                     number(args[4], "channel", ORVANE_SOUND_DEVICE_MAX_CHANNELS - 1), 0, 0, 0};
+    tool::expectArguments(args, 5, 6);
+    SIM_VOLUME input{deviceArgument(args[1]),
+                     direction(args[2]),
+                     tool::decimalArgument(args[3], "the sound device index"),
+                     tool::decimalArgument(args[4], "the channel", 0, ORVANE_SOUND_DEVICE_MAX_CHANNELS - 1),
+                     0,
+                     0,
+                     0};
     if (args[5] == "silence") {
       input.volume = ORVANE_VOLUME_SILENCE;
     } else {
-      char* end = nullptr;
-      const double decibels = std::strtod(args[5].c_str(), &end);
-      if (end == args[5].c_str() || *end != '\0' || decibels < -32000 || decibels > 32000) {
-        throw UsageError("bad volume '" + args[5] + "'");
-      }
+      const double decibels = tool::fractionArgument(args[5], "the volume in dB", -32000, 32000);
       input.volume = static_cast<int32_t>(std::lround(decibels * 65536));
     }
     if (args.size() == 7) {
-      if (args[6] != "mute") throw UsageError("expected mute, not '" + args[6] + "'");
+      if (args[6] != "mute") throw UsageError{"expected mute, not '" + args[6] + "'"};
       input.mute = ORVANE_VOLUME_MUTE;
     }
-    return report(link.send(SIM_CONTROL_SET_VOLUME, input), "changing the volume");
+    ControlRequest request = makeRequest(SIM_CONTROL_SET_VOLUME, input, "changing the volume");
+    request.device = input.device;
+    return [request] { return send(request); };
   }
-  if (command == "settings") {
+  if (settings) {
+    tool::expectArguments(args, 0, 0);
     SIM_SETTINGS input{SIM_KEEP, SIM_KEEP, SIM_KEEP, 0};
-    if (args.size() == 1 || args.size() % 2 == 0) throw UsageError("settings needs --rate, --streaming or --asio");
-    for (size_t i = 1; i + 1 < args.size(); i += 2) {
-      if (args[i] == "--rate") {
-        input.sampleRate = number(args[i + 1], "rate");
-      } else if (args[i] == "--streaming") {
-        input.streamingBufferSizeClass = number(args[i + 1], "streaming buffer class");
-      } else if (args[i] == "--asio") {
-        input.asioBufferSizeClass = number(args[i + 1], "ASIO buffer class");
-      } else {
-        throw UsageError("unknown option " + args[i]);
-      }
+    if (const auto rate = line.value("--rate")) input.sampleRate = tool::decimalArgument(*rate, "the rate", 1);
+    if (const auto streaming = line.value("--streaming")) {
+      input.streamingBufferSizeClass = bufferClass(kStreamingBufferClasses, *streaming, "a streaming");
     }
-    return report(link.send(SIM_CONTROL_CHANGE_SETTINGS, input), "changing the settings");
+    if (const auto asio = line.value("--asio")) input.asioBufferSizeClass = bufferClass(kAsioBufferClasses, *asio, "an ASIO");
+    if (input.sampleRate == SIM_KEEP && input.streamingBufferSizeClass == SIM_KEEP &&
+        input.asioBufferSizeClass == SIM_KEEP) {
+      throw UsageError{"settings needs --rate, --streaming or --asio"};
+    }
+    const ControlRequest request = makeRequest(SIM_CONTROL_CHANGE_SETTINGS, input, "changing the settings");
+    return [request] { return send(request); };
   }
   if (command == "streaming-error") {
-    expectArguments(args, 1, 1);
-    return report(link.request(SIM_CONTROL_STREAMING_ERROR, nullptr, 0), "the streaming error");
+    tool::expectArguments(args, 0, 0);
+    const ControlRequest request{SIM_CONTROL_STREAMING_ERROR, {}, "the streaming error", std::nullopt, false};
+    return [request] { return send(request); };
   }
   if (command == "fail" || command == "delay") {
-    expectArguments(args, 3, 4);
-    SIM_FAULT fault{requestCode(args[1]), 0, 0, args.size() == 4 ? number(args[3], "count") : 0};
+    tool::expectArguments(args, 2, 3);
+    SIM_FAULT fault{requestCode(args[1]), 0, 0, args.size() == 4 ? tool::decimalArgument(args[3], "the count") : 0};
     if (command == "fail") {
       fault.status = statusValue(args[2]);
-      if (fault.status == 0) throw UsageError("a failure needs a non-zero status");
+      if (fault.status == 0) throw UsageError{"a failure needs a non-zero status"};
     } else {
-      fault.delayMilliseconds = number(args[2], "delay");
+      fault.delayMilliseconds = tool::decimalArgument(args[2], "the delay in milliseconds");
     }
-    return report(link.send(SIM_CONTROL_SET_FAULT, fault), "setting the fault");
+    const ControlRequest request = makeRequest(SIM_CONTROL_SET_FAULT, fault, "setting the fault");
+    return [request] { return send(request); };
   }
   if (command == "clear-fault") {
-    expectArguments(args, 2, 2);
-    return report(link.send(SIM_CONTROL_SET_FAULT, SIM_FAULT{requestCode(args[1]), 0, 0, 0}), "clearing the fault");
+    tool::expectArguments(args, 1, 1);
+    const ControlRequest request =
+        makeRequest(SIM_CONTROL_SET_FAULT, SIM_FAULT{requestCode(args[1]), 0, 0, 0}, "clearing the fault");
+    return [request] { return send(request); };
   }
   if (command == "clear-faults") {
-    expectArguments(args, 1, 1);
-    return report(link.request(SIM_CONTROL_CLEAR_FAULTS, nullptr, 0), "clearing the faults");
+    tool::expectArguments(args, 0, 0);
+    const ControlRequest request{SIM_CONTROL_CLEAR_FAULTS, {}, "clearing the faults", std::nullopt, false};
+    return [request] { return send(request); };
   }
   if (command == "notify") {
-    expectArguments(args, 2, 3);
-    std::vector<uint8_t> input(4);
-    const uint32_t code = number(args[1], "notification code");
-    std::memcpy(input.data(), &code, 4);
+    tool::expectArguments(args, 1, 2);
+    const uint32_t code = tool::decimalArgument(args[1], "the notification code");
+    ControlRequest request = makeRequest(SIM_CONTROL_NOTIFY, code, "posting the notification");
     if (args.size() == 3) {
-      const std::string& hex = args[2];
-      if (hex.size() % 2 != 0 || hex.size() / 2 > ORVANE_MESSAGE_MAX_PAYLOAD) throw UsageError("bad payload");
-      for (size_t i = 0; i < hex.size(); i += 2) input.push_back(static_cast<uint8_t>(number("0x" + hex.substr(i, 2), "payload byte")));
+      const std::vector<uint8_t> payload = payloadArgument(args[2]);
+      request.input.insert(request.input.end(), payload.begin(), payload.end());
     }
-    return report(link.request(SIM_CONTROL_NOTIFY, input.data(), input.size()), "posting the notification");
+    return [request] { return send(request); };
   }
-  throw UsageError("unknown command '" + command + "'");
+  throw UsageError{"unknown command '" + command + "'"};
+}
+
+int runCommand(const tool::CommandLine& line) {
+  const Action action = parseCommand(line);
+  tool::checkSystemRoot();
+  return action();
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    std::fputs(kUsage, stderr);
-    return 1;
-  }
-  if (args[0] == "-h" || args[0] == "--help") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  ControlLink link;
-  if (!link.isOpen()) {
-    if (link.openError() == 2) {
-      return fail("the simulated driver is not running on this system root (start it with devhost)");
-    }
-    return fail("cannot open the control interface: error " + std::to_string(link.openError()));
-  }
-  try {
-    return run(link, args);
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "usbaudio-sim: %s (see usbaudio-sim -h)\n", error.message().c_str());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return tool::run({"usbaudio-sim", kUsage, kOptions}, argc, argv, runCommand); }

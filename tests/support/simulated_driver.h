@@ -1,10 +1,12 @@
 #pragma once
-// Test support for the device access library against the simulated USB audio
-// kernel driver: its configuration on the test's private system root, a device
-// host with it in this process, its control link (plug, unplug, faults,
-// notifications), a minimal server that answers request messages, and a
-// runner for programs such as orvanectl. Header-only: every test program of
-// this folder is built from its *_test.cpp files.
+// The simulated USB audio kernel driver in tests: its configuration on the
+// test's private system root, a device host with it in this process (the
+// fixture SimulatedDriverTest) or in a child process, its control link (plug,
+// unplug, faults, notifications, state), connections that make requests the
+// way the device access library does, a minimal server that answers request
+// messages, and a runner for programs such as orvanectl. Header-only; a test
+// program that includes it links device_access and platform_kernel and defines
+// WN_USBAUDIO_SIM_MODULE as the module's path.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "device-access/orvane_driver.h"
+#include "device-access/orvane_ioctl.h"
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_records.h"
 #include "device-access/orvane_status.h"
@@ -36,6 +39,7 @@
 #include "platform/system_root.h"
 #include "platform/text.h"
 #include "platform/waits.h"
+#include "tests/support/test_device_file.h"
 #include "tests/support/test_system_root.h"
 #include "usb-audio-kernel-sim/sim_control.h"
 
@@ -44,7 +48,10 @@ extern char** environ;
 namespace sim_testing {
 
 inline constexpr char16_t kPanelLink[] = u"{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}";
-inline constexpr char16_t kServiceName[] = u"UsbAudioSim";
+inline constexpr char16_t kSpyLink[] = u"{94E7B4BC-5599-4b48-B1A4-9BA8A0E7F391}";
+inline constexpr char16_t kAsioLink[] = u"{7045B601-879C-4d77-80C0-88D4F867070B}";
+// The module's own name, the service name devhost gives it by default.
+inline constexpr char16_t kServiceName[] = u"usbaudio_sim";
 
 // One virtual device, as a [device] section describes it.
 struct DeviceSpec {
@@ -69,25 +76,39 @@ inline std::string describe(const DeviceSpec& device) {
          "\nplugged = " + (device.plugged ? "yes" : "no") + "\n" + device.moreLines;
 }
 
-// Writes the configuration file with these devices under the current system
-// root and points the simulated driver's "ConfigFile" parameter at it.
-inline void configureSimulatedDriver(const std::vector<DeviceSpec>& devices) {
+// A configuration file with these devices.
+inline std::string configurationText(const std::vector<DeviceSpec>& devices) {
+  std::string text;
+  for (const DeviceSpec& device : devices) text += "[device]\n" + describe(device);
+  return text;
+}
+
+inline std::u16string parametersKeyPath() {
+  return u"System\\CurrentControlSet\\Services\\" + std::u16string(kServiceName) + u"\\Parameters";
+}
+
+// Writes the configuration file under the current system root and points the
+// simulated driver's "ConfigFile" parameter at it; `more` may add values to
+// the driver's Parameters key.
+inline void configureSimulatedDriver(const std::string& configuration,
+                                     const std::function<void(const platform::RegistryKey&)>& more = {}) {
   const std::string path = (platform::systemRoot() / "usbaudio_sim_test.conf").string();
-  std::ofstream file(path);
-  for (const DeviceSpec& device : devices) file << "[device]\n" << describe(device);
-  file.close();
+  std::ofstream(path) << configuration;
   platform::RegistryKey key;
-  ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::LocalMachine,
-                                          u"System\\CurrentControlSet\\Services\\" + std::u16string(kServiceName) +
-                                              u"\\Parameters",
+  ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::LocalMachine, parametersKeyPath(),
                                           platform::KEY_ALL_ACCESS, key),
             0u);
   ASSERT_EQ(key.setString(u"ConfigFile", platform::toWide(path)), 0u);
+  if (more) more(key);
+}
+
+inline void configureSimulatedDriver(const std::vector<DeviceSpec>& devices) {
+  configureSimulatedDriver(configurationText(devices));
 }
 
 // Loads the simulated driver into `host`; 0 or the entry's status.
-inline uint32_t loadSimulatedDriver(platform::kernel::DeviceHost& host, std::string* error) {
-  return host.loadDriver(USBAUDIO_SIM_MODULE, kServiceName, error);
+inline uint32_t loadSimulatedDriver(platform::kernel::DeviceHost& host, std::string* error = nullptr) {
+  return host.loadDriver(WN_USBAUDIO_SIM_MODULE, kServiceName, error);
 }
 
 // Runs a device host with the simulated driver until the process is killed;
@@ -122,13 +143,18 @@ inline bool waitForLink(const char16_t* link) {
 class SimControl {
  public:
   SimControl() = default;
-  ~SimControl() {
-    if (handle_ != nullptr) platform::closeHandle(handle_);
-  }
+  ~SimControl() { close(); }
   SimControl(const SimControl&) = delete;
   SimControl& operator=(const SimControl&) = delete;
 
+  void close() {
+    if (handle_ != nullptr) platform::closeHandle(handle_);
+    handle_ = nullptr;
+  }
+
+  // Opens the link; the first request also does when it is not open yet.
   uint32_t open() {
+    if (handle_ != nullptr) return 0;
     const platform::Handle handle = platform::openDevice(u"\\\\.\\" + std::u16string(usbaudio_sim::kControlLinkName));
     if (handle == platform::kInvalidHandle) return platform::lastError();
     handle_ = handle;
@@ -138,6 +164,7 @@ class SimControl {
   // One request; 0 or the error (ORVANE_STATUS_ values unchanged).
   uint32_t control(uint32_t code, const void* input, uint32_t inputSize, void* output = nullptr,
                    uint32_t outputSize = 0) {
+    if (const uint32_t error = open(); error != 0) return error;
     uint32_t bytes = 0;
     return platform::deviceIoControl(handle_, code, input, inputSize, output, outputSize, &bytes, nullptr)
                ? 0
@@ -180,18 +207,83 @@ class SimControl {
   platform::Handle handle_ = nullptr;
 };
 
+// One open connection to a link, with its request event.
+class SimFile : public testing_support::TestDeviceFile {
+ public:
+  explicit SimFile(std::u16string_view link = kPanelLink) : TestDeviceFile(link) {}
+};
+
 // A device host with the simulated driver in this process, on a private
-// system root. Derived tests choose the configured devices.
+// system root. Derived tests choose the configuration (the devices, or the
+// whole file) and may add driver parameters before it loads.
 class SimulatedDriverTest : public ::testing::Test {
  protected:
   virtual std::vector<DeviceSpec> configuredDevices() const { return {DeviceSpec{"QT0001", "Quintor One"}}; }
+  virtual std::string configuration() const { return configurationText(configuredDevices()); }
+  // More Parameters values before the driver loads.
+  virtual void configureRegistry(const platform::RegistryKey& /*key*/) {}
 
   void SetUp() override {
-    configureSimulatedDriver(configuredDevices());
+    configureSimulatedDriver(configuration(), [this](const platform::RegistryKey& key) { configureRegistry(key); });
     ASSERT_EQ(host.start(), 0u);
     std::string error;
     ASSERT_EQ(loadSimulatedDriver(host, &error), 0u) << error;
-    ASSERT_EQ(control.open(), 0u);
+  }
+
+  void TearDown() override {
+    control.close();
+    host.stop();
+    platform::closeRegistry();
+  }
+
+  // A request on a connection of its own to the control link.
+  uint32_t controlRequest(uint32_t code, const void* input = nullptr, uint32_t inputSize = 0, void* output = nullptr,
+                          uint32_t outputSize = 0) {
+    SimFile link(usbaudio_sim::kControlLinkName);
+    return link.control(code, input, inputSize, output, outputSize);
+  }
+  template <typename In>
+  uint32_t controlSend(uint32_t code, const In& input) {
+    return controlRequest(code, &input, sizeof input);
+  }
+  // The state dump, as text or (SIM_STATE_JSON) JSON.
+  std::string state(uint32_t format = usbaudio_sim::SIM_STATE_TEXT) {
+    std::string text(usbaudio_sim::SIM_MAX_STATE_TEXT, '\0');
+    SimFile link(usbaudio_sim::kControlLinkName);
+    uint32_t bytes = 0;
+    EXPECT_EQ(link.control(usbaudio_sim::SIM_CONTROL_GET_STATE, &format, sizeof format, text.data(),
+                           static_cast<uint32_t>(text.size()), &bytes),
+              0u);
+    text.resize(bytes);
+    return text;
+  }
+  // Closing a handle ends its connection asynchronously: waits until the
+  // state dump no longer mentions `text` (false after 5 s).
+  bool waitUntilGone(const std::string& text) {
+    for (int round = 0; round < 500; ++round) {
+      if (state().find(text) == std::string::npos) return true;
+      platform::sleepMs(10);
+    }
+    return false;
+  }
+  ORVANE_DEVICE_LIST deviceList() {
+    SimFile file;
+    ORVANE_DEVICE_LIST list{};
+    EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DEVICE_LIST, &list), 0u);
+    return list;
+  }
+  ORVANE_STREAMING_STATUS streamingStatus() {
+    SimFile file;
+    ORVANE_STREAMING_STATUS status{};
+    EXPECT_EQ(file.get(ORVANE_IOCTL_GET_STREAMING_STATUS, &status), 0u);
+    return status;
+  }
+  // Drives the engine to Running as the service's bring-up does.
+  void bringUp(SimFile& file) {
+    for (uint32_t command : {ORVANE_STREAMING_COMMAND_INITIALIZE, ORVANE_STREAMING_COMMAND_PREPARE,
+                             ORVANE_STREAMING_COMMAND_START}) {
+      ASSERT_EQ(file.send(ORVANE_IOCTL_STREAMING_CONTROL, command), 0u) << command;
+    }
   }
 
   testing_support::TestSystemRoot root;

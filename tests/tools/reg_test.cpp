@@ -76,7 +76,7 @@ class RegTool : public ::testing::Test {
     const std::filesystem::path err = root_.path() / "stderr.txt";
     writeFile(in, input);
     std::vector<char*> argv;
-    std::string program = REG_TOOL_PATH;
+    std::string program = REG_TOOL;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;
     for (std::string& arg : copies) argv.push_back(arg.data());
@@ -121,12 +121,17 @@ TEST_F(RegTool, HelpAndUsage) {
   EXPECT_EQ(reg({"/?"}).exitCode, 0);
 
   const ToolRun none = reg({});
-  EXPECT_EQ(none.exitCode, 1);
-  EXPECT_NE(none.err.find("Usage"), std::string::npos);
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_NE(none.err.find("no command given"), std::string::npos);
+  EXPECT_NE(none.err.find("Run 'reg -h' for the usage."), std::string::npos);
 
   const ToolRun unknown = reg({"frobnicate", "HKLM\\X"});
-  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_EQ(unknown.exitCode, 2);
   EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
+
+  const ToolRun version = reg({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("reg ", 0), 0u) << version.out;
 }
 
 TEST_F(RegTool, AddQueryAndDeleteValues) {
@@ -292,9 +297,22 @@ TEST_F(RegTool, BadCommandsFailAndChangeNothing) {
   struct Case {
     std::vector<std::string> args;
     std::string message;
+    int exitCode = 2;  // a usage error unless the registry or a file says otherwise
   };
+  std::filesystem::create_directories(file("directory.reg"));
+  writeFile(file("latin1.reg"), "WN Registry File 1.0\n[HKLM\\Software\\New]\n\"Name\"=\"caf\xE9\"\n");
+  writeFile(file("longname.reg"),
+            "WN Registry File 1.0\n[HKLM\\Software\\New]\n\"" + std::string(16384, 'n') + "\"=\"x\"\n");
   const std::vector<Case> cases = {
       {{"add", "HKXY\\Software\\New", "/v", "V", "/d", "x"}, "unknown hive 'HKXY'"},
+      {{"add", "HKLM\\Software\\New", "/v", std::string(16384, 'v'), "/d", "x"},
+       "the value name is 16384 characters long; a value name has at most 16383"},
+      {{"add", "HKLM\\Software\\" + std::string(256, 'k')}, "is 256 characters long; a key name has at most 255"},
+      {{"add", "HKLM\\Software\\New", "/v", "V", "/d", "caf\xE9"}, "the data is not valid UTF-8"},
+      {{"add", "HKLM\\Software\\New\xC0\xAF"}, "the key is not valid UTF-8"},
+      {{"import", file("directory.reg").string()}, "it is a directory", 1},
+      {{"import", file("latin1.reg").string()}, "line 3: the file is not UTF-8 text (byte 0xE9)", 1},
+      {{"import", file("longname.reg").string()}, "line 3: the value name is 16384 characters long", 1},
       {{"add", "HKLM\\Software\\New", "/v", "V", "/t", "REG_WORD", "/d", "1"}, "unknown type 'REG_WORD'"},
       {{"add", "HKLM\\Software\\New", "/v", "V", "/t", "REG_DWORD", "/d", "twelve"}, "not 'twelve'"},
       {{"add", "HKLM\\Software\\New", "/v", "V", "/t", "REG_DWORD", "/d", "4294967296"}, "not '4294967296'"},
@@ -307,21 +325,22 @@ TEST_F(RegTool, BadCommandsFailAndChangeNothing) {
       {{"add", "HKLM\\Software\\New", "/v", "A", "/ve"}, "only one of"},
       {{"add", "HKLM\\Software\\New", "/d", "orphan"}, "need /v"},
       {{"add", "HKLM\\Software\\New\\\\Twice"}, "empty key name"},
-      {{"add", "HKLM\\Software\\Stable", "/v", "V", "/d", "text"}, "already exists"},
-      {{"query", "HKLM\\Software\\Absent"}, "does not exist"},
-      {{"delete", "HKLM\\Software\\Absent", "/f"}, "does not exist"},
+      {{"add", "HKLM\\Software\\Stable", "/v", "V", "/d", "text"}, "already exists", 1},
+      {{"query", "HKLM\\Software\\Absent"},
+       "The system cannot find the file specified. (system error 2); the registry key or value does not exist", 1},
+      {{"delete", "HKLM\\Software\\Absent", "/f"}, "does not exist", 1},
       {{"delete", "HKLM", "/f"}, "whole hive"},
-      {{"delete", "HKLM\\Software\\Stable", "/v", "Absent", "/f"}, "does not exist"},
-      {{"export", "HKLM\\Software\\Absent", file("absent.reg").string()}, "does not exist"},
-      {{"import", file("no-such-file.reg").string()}, "cannot read"},
+      {{"delete", "HKLM\\Software\\Stable", "/v", "Absent", "/f"}, "does not exist", 1},
+      {{"export", "HKLM\\Software\\Absent", file("absent.reg").string()}, "does not exist", 1},
+      {{"import", file("no-such-file.reg").string()}, "cannot read", 1},
   };
   for (const Case& c : cases) {
     const ToolRun run = reg(c.args);
     std::string command;
     for (const std::string& arg : c.args) command += arg + " ";
-    EXPECT_EQ(run.exitCode, 1) << command;
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << command << "\n" << run.err;
-    EXPECT_EQ(snapshot(), before) << command;
+    EXPECT_EQ(run.exitCode, c.exitCode) << command;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << command.substr(0, 200) << "\n" << run.err.substr(0, 400);
+    EXPECT_EQ(snapshot(), before) << command.substr(0, 200);
   }
 }
 

@@ -14,7 +14,7 @@
 
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
-#include "tests/device-access/usbaudio_sim_fixture.h"
+#include "tests/support/simulated_driver.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ class OrvanectlTest : public ::testing::Test {
     DeviceSpec second{"QT0002", "Quintor Two"};
     second.i2sInputs = 1;
     sim_testing::configureSimulatedDriver({DeviceSpec{"QT0001", "Quintor One"}, second});
-    const ProgramResult started = runProgram({WN_DEVHOST, "--daemon", "--service", "UsbAudioSim", USBAUDIO_SIM_MODULE});
+    const ProgramResult started = runProgram({WN_DEVHOST, "--daemon", WN_USBAUDIO_SIM_MODULE});
     ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
     const size_t at = started.out.find("daemon running, pid ");
     ASSERT_NE(at, std::string::npos) << started.out;

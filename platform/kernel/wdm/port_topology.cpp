@@ -1,0 +1,83 @@
+// The topology port: a filter of nodes and bridge pins whose properties and
+// events the topology miniport answers; no streams.
+
+#include <utility>
+
+#include "platform/kernel/wdm/port_internal.h"
+
+namespace platform::wdm {
+
+namespace {
+
+class TopologyPort final : public IPortTopology, public IPortEvents, public ISubdevice, public PortBase {
+ public:
+  TopologyPort() : PortBase(nullptr) {}
+  ~TopologyPort() override { ReleaseChildren(); }
+
+  PORTCLS_DELEGATING_UNKNOWN
+
+  NtStatus NonDelegatingQueryInterface(const Guid& iid, void** object) override {
+    if (object == nullptr) return STATUS_INVALID_PARAMETER;
+    if (iid == IID_IUnknown) {
+      *object = static_cast<IUnknown*>(static_cast<IPortTopology*>(this));
+    } else if (iid == IID_IPort || iid == IID_IPortTopology) {
+      *object = static_cast<IPortTopology*>(this);
+    } else if (iid == IID_IPortEvents) {
+      *object = static_cast<IPortEvents*>(this);
+    } else if (iid == IID_ISubdevice) {
+      *object = static_cast<ISubdevice*>(this);
+    } else {
+      *object = nullptr;
+      return STATUS_INVALID_PARAMETER;
+    }
+    AddRef();
+    return STATUS_SUCCESS;
+  }
+
+  NtStatus Init(DeviceObject* device, Irp*, IUnknown* unknownMiniport, IUnknown* unknownAdapter,
+                IResourceList* resourceList) override {
+    if (device == nullptr || unknownMiniport == nullptr || miniport_ != nullptr) return STATUS_INVALID_PARAMETER;
+    IMiniportTopology* miniport = nullptr;
+    NtStatus status = unknownMiniport->QueryInterface(IID_IMiniportTopology, reinterpret_cast<void**>(&miniport));
+    if (status != STATUS_SUCCESS) return status;
+    status = miniport->Init(unknownAdapter, resourceList, this);
+    if (status == STATUS_SUCCESS) status = initBase(device, miniport);
+    if (status != STATUS_SUCCESS) {
+      miniport->Release();
+      return status;
+    }
+    miniport_ = miniport;
+    return STATUS_SUCCESS;
+  }
+
+  NtStatus GetDeviceProperty(DeviceRegistryProperty property, uint32_t bufferLength, void* buffer,
+                             uint32_t* resultLength) override {
+    return ioGetDeviceProperty(device_, property, bufferLength, buffer, resultLength);
+  }
+
+  void AddEventToEventList(KSEVENT_ENTRY* entry) override { addEventEntry(entry); }
+  void GenerateEventList(const Guid* set, uint32_t eventId, bool pinEvent, uint32_t pinId, bool nodeEvent,
+                         uint32_t nodeId) override {
+    generateEvents(set, eventId, pinEvent, pinId, nodeEvent, nodeId);
+  }
+
+  void ReleaseChildren() override {
+    if (miniport_ != nullptr) std::exchange(miniport_, nullptr)->Release();
+  }
+  PortBase* Port() override { return this; }
+  IUnknown* miniportTarget() override { return miniport_; }
+
+ private:
+  IMiniportTopology* miniport_ = nullptr;
+};
+
+}  // namespace
+
+IPort* newTopologyPort() {
+  auto* port = new (NonPagedPool, poolTag("PcPt")) TopologyPort();
+  if (port == nullptr) return nullptr;
+  port->AddRef();
+  return port;
+}
+
+}  // namespace platform::wdm
