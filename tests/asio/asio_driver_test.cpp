@@ -185,7 +185,7 @@ TEST_F(AsioDriverInit, WithoutStreamingInitFailsAfterWaitingAndKeepsTheTextEmpty
   EXPECT_EQ(errorMessage(driver), "");
   EXPECT_EQ(driver->state(), AsioDriverState::Loaded);
   // The connection was closed again: the kernel driver sees no ASIO client.
-  EXPECT_TRUE(waitUntilGone(" asio events"));
+  EXPECT_TRUE(waitUntilGone("client asio"));
 }
 
 TEST_F(AsioDriverInit, AnEngineInErrorFailsInitAtOnce) {

@@ -50,7 +50,7 @@
 #include "platform/com/in_process_server.h"
 #include "platform/threads.h"
 #include "tests/support/child_process.h"
-#include "tests/support/program_run.h"
+#include "tests/support/program_runner.h"
 #include "tests/support/test_device_file.h"
 #include "tests/support/test_system_root.h"
 #include "usb-audio-kernel-sim/sim_control.h"
@@ -262,14 +262,14 @@ std::optional<uint64_t> kernelMissedEvents() {
 Figures measureAsio(double seconds) {
   Figures figures;
   figures.name = "ASIO buffer switch (sorvikusbasio_x64, simulated driver in devhost)";
-  testing_support::BackgroundProgram devhost(WN_DEVHOST, {WN_USBAUDIO_SIM_MODULE});
+  testing_support::BackgroundProgram devhost({WN_DEVHOST, WN_USBAUDIO_SIM_MODULE});
   auto control = std::make_unique<testing_support::TestDeviceFile>(usbaudio_sim::kControlLinkName);
   for (int attempt = 0; attempt < 500 && !control->isOpen() && devhost.running(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     control = std::make_unique<testing_support::TestDeviceFile>(usbaudio_sim::kControlLinkName);
   }
   if (!control->isOpen()) {
-    figures.note = "devhost did not start: " + devhost.err();
+    figures.note = "devhost did not start: " + devhost.output();
     return figures;
   }
   // 64 frames at 48 kHz (the ASIO class Minimum), then streaming as the service would bring it up.
@@ -331,7 +331,7 @@ Figures measureAsio(double seconds) {
   driver->Release();
   g_recorder = nullptr;
   platform::freeUnusedLibraries();
-  devhost.stop(SIGTERM);
+  devhost.stop();
   return figures;
 }
 
@@ -370,8 +370,8 @@ Figures measureJack(double seconds) {
     return figures;
   }
   const std::string server = "wnbench" + std::to_string(getpid());
-  testing_support::BackgroundProgram jackd(WN_JACKD, {"-n", server, "-d", "dummy", "-p", std::to_string(kFrames),
-                                                      "-r", std::to_string(kRate)});
+  testing_support::BackgroundProgram jackd(
+      {WN_JACKD, "-n", server, "-d", "dummy", "-p", std::to_string(kFrames), "-r", std::to_string(kRate)});
   JackRecorder recorder;
   recorder.entries.reserve(static_cast<size_t>(seconds * 1e9 / kPeriodNs * 1.5) + 64);
   g_jack = &recorder;
@@ -383,7 +383,7 @@ Figures measureJack(double seconds) {
                               server.c_str());
   }
   if (client == nullptr) {
-    figures.note = "jackd did not start: " + jackd.err();
+    figures.note = "jackd did not start: " + jackd.output();
     return figures;
   }
   jack_set_process_callback(client, onJackProcess, nullptr);
@@ -395,7 +395,7 @@ Figures measureJack(double seconds) {
   }
   jack_client_close(client);
   g_jack = nullptr;
-  jackd.stop(SIGTERM);
+  jackd.stop();
   figures.wakes = recorder.entries;
   figures.intervals = intervalsOf(recorder.entries);
   figures.missed = recorder.xruns.load();

@@ -8,7 +8,7 @@
 
 #include "platform/event_log.h"
 #include "platform/registry.h"
-#include "tests/support/program_run.h"
+#include "tests/support/program_runner.h"
 #include "tests/support/test_system_root.h"
 
 using testing_support::runProgram;
@@ -27,6 +27,12 @@ bool asioEntryExists() {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+std::vector<std::string> withProgram(const std::string& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
+
 class RegsvrTool : public ::testing::Test {
  protected:
   testing_support::TestSystemRoot root;
@@ -35,14 +41,14 @@ class RegsvrTool : public ::testing::Test {
 TEST_F(RegsvrTool, RegistersAndUnregistersTheDriver) {
   // A relative path is registered as the full one.
   const std::string relative = std::filesystem::relative(WN_ASIO_MODULE).string();
-  const auto registered = runProgram(REGSVR, {relative});
-  EXPECT_EQ(registered.exitCode, 0) << registered.err;
-  EXPECT_EQ(registered.out, std::string("DllRegisterServer in \"") + WN_ASIO_MODULE + "\" succeeded.\n");
+  const auto registered = runProgram({REGSVR, relative});
+  EXPECT_EQ(registered.exitCode, 0) << registered.errors;
+  EXPECT_EQ(registered.output, std::string("DllRegisterServer in \"") + WN_ASIO_MODULE + "\" succeeded.\n");
   EXPECT_TRUE(asioEntryExists());
 
-  const auto unregistered = runProgram(REGSVR, {WN_ASIO_MODULE, "-u", "-s"});
-  EXPECT_EQ(unregistered.exitCode, 0) << unregistered.err;
-  EXPECT_EQ(unregistered.out, "");
+  const auto unregistered = runProgram({REGSVR, WN_ASIO_MODULE, "-u", "-s"});
+  EXPECT_EQ(unregistered.exitCode, 0) << unregistered.errors;
+  EXPECT_EQ(unregistered.output, "");
   EXPECT_FALSE(asioEntryExists());
 }
 
@@ -60,38 +66,38 @@ TEST_F(RegsvrTool, UsageErrorsAndHelp) {
       {{"--version"}, 0, "regsvr "},
   };
   for (const Case& c : cases) {
-    const auto run = runProgram(REGSVR, c.arguments);
+    const auto run = runProgram(withProgram(REGSVR, c.arguments));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.expected;
-    EXPECT_TRUE(contains(run.out + run.err, c.expected)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.output + run.errors, c.expected)) << run.output << run.errors;
   }
 }
 
 TEST_F(RegsvrTool, LibrariesThatCannotRegisterFail) {
-  const auto missing = runProgram(REGSVR, {(root.path() / "missing.so").string()});
+  const auto missing = runProgram({REGSVR, (root.path() / "missing.so").string()});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_TRUE(contains(missing.err, "failed to load")) << missing.err;
+  EXPECT_TRUE(contains(missing.errors, "failed to load")) << missing.errors;
 
-  const auto notAServer = runProgram(REGSVR, {WN_USBAUDIO_SIM_MODULE});
+  const auto notAServer = runProgram({REGSVR, WN_USBAUDIO_SIM_MODULE});
   EXPECT_EQ(notAServer.exitCode, 1);
-  EXPECT_TRUE(contains(notAServer.err, "the entry point DllRegisterServer was not found")) << notAServer.err;
+  EXPECT_TRUE(contains(notAServer.errors, "the entry point DllRegisterServer was not found")) << notAServer.errors;
 }
 
 TEST_F(RegsvrTool, ARegistryThatCannotBeWrittenShowsTheDriversMessage) {
   // A system root below a plain file can never be created.
   const std::filesystem::path file = root.path() / "file";
   { std::ofstream(file) << "x"; }
-  const auto run = runProgram(REGSVR, {WN_ASIO_MODULE}, {"WN_SYSTEM_ROOT=" + (file / "root").string()});
+  const auto run = runProgram({REGSVR, WN_ASIO_MODULE}, {{"WN_SYSTEM_ROOT", (file / "root").string()}});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(contains(run.err, "SorvikUSB ASIO Driver: Register server failed ! (3)\n")) << run.err;
-  EXPECT_TRUE(contains(run.err, "failed with 0xFFFFFFFF")) << run.err;
+  EXPECT_TRUE(contains(run.errors, "SorvikUSB ASIO Driver: Register server failed ! (3)\n")) << run.errors;
+  EXPECT_TRUE(contains(run.errors, "failed with 0xFFFFFFFF")) << run.errors;
 }
 
 TEST_F(RegsvrTool, TheFailureMessageAlsoGoesToTheEventLog) {
   // The registry database cannot be opened; the rest of the machine works.
   std::filesystem::create_directory(root.path() / "registry.db");
-  const auto run = runProgram(REGSVR, {WN_ASIO_MODULE});
+  const auto run = runProgram({REGSVR, WN_ASIO_MODULE});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(contains(run.err, "SorvikUSB ASIO Driver: Register server failed ! (1016)\n")) << run.err;
+  EXPECT_TRUE(contains(run.errors, "SorvikUSB ASIO Driver: Register server failed ! (1016)\n")) << run.errors;
   uint64_t offset = 0;
   std::vector<platform::EventLogRecord> records;
   ASSERT_EQ(platform::readEventLog(u"Application", offset, records), 0u);

@@ -160,6 +160,15 @@ bool BackgroundProgram::waitForOutput(const std::string& text, std::chrono::mill
   }
 }
 
+int BackgroundProgram::wait(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return exitCode_;
+}
+
 int BackgroundProgram::stop() {
   if (!running()) return exitCode_;
   ::kill(pid_, SIGTERM);

@@ -38,6 +38,8 @@ class BackgroundProgram {
   // Waits until its output contains `text`; false when it ends first or the
   // time runs out.
   bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10));
+  // Waits until it ends by itself: its exit code, or -1 when the time runs out.
+  int wait(std::chrono::milliseconds limit);
   // SIGTERM and wait (SIGKILL after five seconds); returns the exit code.
   int stop();
   // SIGKILL and reap.
