@@ -36,10 +36,6 @@ VirtualDevice* selectDevice(Driver& driver, const SIM_DEVICE_SELECTOR& selector)
   return driver.devices()[selector.position].get();
 }
 
-bool isStreaming(uint32_t state) {
-  return state == ORVANE_STREAMING_STATE_PREPARED || state == ORVANE_STREAMING_STATE_RUNNING;
-}
-
 NtStatus plugConfigured(Driver& driver, IoRequest& request) {
   uint32_t index = 0;
   if (!readInput(request, &index)) return ORVANE_STATUS_INVALID_INBUFFER_SIZE;

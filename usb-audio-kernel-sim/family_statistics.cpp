@@ -77,10 +77,6 @@ VirtualDevice* ownerOf(Driver& driver, const Channel& channel) {
   return nullptr;
 }
 
-bool isStreaming(uint32_t state) {
-  return state == ORVANE_STREAMING_STATE_PREPARED || state == ORVANE_STREAMING_STATE_RUNNING;
-}
-
 // Frames the pacing threads moved since the counters were last cleared. The
 // streams run in step with the engine, so the busiest one stands for all.
 uint64_t movedFrames(Driver& driver, uint32_t* periods) {

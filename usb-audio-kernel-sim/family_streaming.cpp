@@ -15,10 +15,6 @@ namespace {
 
 using platform::kernel::STATUS_SUCCESS;
 
-bool isStreaming(uint32_t state) {
-  return state == ORVANE_STREAMING_STATE_PREPARED || state == ORVANE_STREAMING_STATE_RUNNING;
-}
-
 bool isOffered(Driver& driver, uint32_t rate) {
   const std::vector<uint32_t> rates = driver.offeredSampleRates();
   return std::find(rates.begin(), rates.end(), rate) != rates.end();

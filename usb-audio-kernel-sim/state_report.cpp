@@ -11,7 +11,7 @@ using Node = StateReport::Node;
 bool isPlain(const Node& node) { return node.kind != Node::Kind::kObject && node.kind != Node::Kind::kList; }
 
 // "traceMask" → "trace mask".
-std::string words(std::string_view name) {
+std::string spacedWords(std::string_view name) {
   std::string text;
   for (const char c : name) {
     if (c >= 'A' && c <= 'Z') {
@@ -35,7 +35,7 @@ std::string plainMembers(const Node& object) {
   for (const Node& child : object.children) {
     if (!isPlain(child)) continue;
     if (!line.empty()) line += ", ";
-    line += words(child.name) + " " + plainText(child);
+    line += spacedWords(child.name) + " " + plainText(child);
   }
   return line;
 }
@@ -51,7 +51,7 @@ void writeChildren(const Node& node, int depth, std::string& out) {
 void writeText(const Node& node, int depth, std::string& out) {
   const std::string indent(static_cast<size_t>(depth) * 2, ' ');
   if (node.kind == Node::Kind::kList) {
-    out += indent + words(node.name) + " (" + std::to_string(node.children.size()) + "):";
+    out += indent + spacedWords(node.name) + " (" + std::to_string(node.children.size()) + "):";
     bool inline_ = true;
     for (const Node& item : node.children) inline_ = inline_ && isPlain(item);
     if (inline_) {
@@ -71,11 +71,11 @@ void writeText(const Node& node, int depth, std::string& out) {
     return;
   }
   if (isPlain(node)) {
-    out += indent + words(node.name) + ": " + plainText(node) + "\n";
+    out += indent + spacedWords(node.name) + ": " + plainText(node) + "\n";
     return;
   }
   const std::string members = plainMembers(node);
-  out += indent + words(node.name) + ":" + (members.empty() ? "" : " " + members) + "\n";
+  out += indent + spacedWords(node.name) + ":" + (members.empty() ? "" : " " + members) + "\n";
   writeChildren(node, depth + 1, out);
 }
 
@@ -174,7 +174,7 @@ std::string StateReport::text() const {
   std::string out;
   writeChildren(root_, 0, out);
   for (const Node& child : root_.children) {
-    if (isPlain(child)) out += words(child.name) + ": " + plainText(child) + "\n";
+    if (isPlain(child)) out += spacedWords(child.name) + ": " + plainText(child) + "\n";
   }
   return out;
 }

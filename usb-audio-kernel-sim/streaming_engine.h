@@ -47,4 +47,9 @@ uint32_t asioOutputLatency(uint32_t streamingClass, uint32_t rate);
 
 const char* streamingStateName(uint32_t state);
 
+// Whether the engine streams in `state` (Prepared or Running).
+inline bool isStreaming(uint32_t state) {
+  return state == ORVANE_STREAMING_STATE_PREPARED || state == ORVANE_STREAMING_STATE_RUNNING;
+}
+
 }  // namespace usbaudio_sim

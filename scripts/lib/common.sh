@@ -1,8 +1,8 @@
 # Shared by scripts/test, scripts/demo and .ci/run: the Debian packages the
-# build needs, installed when missing.
+# build needs, installed when missing, and the build itself.
 
-WN_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3 iproute2
-             jackd2 libjack-jackd2-dev)
+WN_PACKAGES=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3
+             iproute2 jackd2 libjack-jackd2-dev)
 
 wn_install_missing() {
   local missing=()
@@ -18,10 +18,27 @@ wn_install_missing() {
   fi
 }
 
-# Configures and builds one build directory: wn_build DIR [cmake options...]
-wn_build() {
+# Configures a build directory: wn_configure DIR [cmake options...]
+wn_configure() {
   local dir=$1
   shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-  cmake --build "$dir" -j "$(nproc)"
+}
+
+# Builds in a configured directory with ninja's progress line, all targets or
+# the ones named: wn_build_targets DIR [TARGET...]
+wn_build_targets() {
+  local dir=$1
+  shift
+  local targets=()
+  for target in "$@"; do targets+=(--target "$target"); done
+  NINJA_STATUS="${NINJA_STATUS:-[%f/%t %es] }" cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+}
+
+# Configures and builds every target of one build directory:
+# wn_build DIR [cmake options...]
+wn_build() {
+  local dir=$1
+  wn_configure "$@"
+  wn_build_targets "$dir"
 }
