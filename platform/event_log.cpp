@@ -9,13 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <set>
+#include <optional>
 
 #include "platform/errors.h"
 #include "platform/message_table.h"
+#include "platform/object_table.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system_root.h"
@@ -36,33 +35,8 @@ struct EventSource {
 };
 
 // The handles registerEventSource gave out.
-class SourceTable {
- public:
-  EventSourceHandle add(std::unique_ptr<EventSource> source) {
-    std::lock_guard lock(mutex_);
-    EventSource* raw = source.get();
-    sources_[raw] = std::move(source);
-    return raw;
-  }
-  bool remove(EventSourceHandle handle) {
-    std::lock_guard lock(mutex_);
-    return sources_.erase(static_cast<EventSource*>(handle)) == 1;
-  }
-  bool find(EventSourceHandle handle, EventSource* copy) {
-    std::lock_guard lock(mutex_);
-    const auto found = sources_.find(static_cast<EventSource*>(handle));
-    if (found == sources_.end()) return false;
-    *copy = *found->second;
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<EventSource*, std::unique_ptr<EventSource>> sources_;
-};
-
-SourceTable& sourceTable() {
-  static SourceTable table;
+ObjectTable<EventSource>& sourceTable() {
+  static ObjectTable<EventSource> table;
   return table;
 }
 
@@ -238,11 +212,12 @@ bool deregisterEventSource(EventSourceHandle source) {
 
 bool reportEvent(EventSourceHandle source, uint16_t type, uint16_t category, uint32_t eventId, const void* /*userSid*/,
                  uint16_t stringCount, uint32_t dataSize, const char16_t* const* strings, const void* data) {
-  EventSource target;
-  if (!sourceTable().find(source, &target)) {
+  const std::optional<EventSource> found = sourceTable().find(source);
+  if (!found) {
     setLastError(ERROR_INVALID_HANDLE);
     return false;
   }
+  const EventSource& target = *found;
   if (!isValidType(type) || stringCount > kMaxEventStrings || dataSize > kMaxEventDataBytes ||
       (stringCount > 0 && strings == nullptr) || (dataSize > 0 && data == nullptr)) {
     setLastError(ERROR_INVALID_PARAMETER);

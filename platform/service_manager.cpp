@@ -17,6 +17,7 @@
 
 #include "platform/errors.h"
 #include "platform/event_log.h"
+#include "platform/object_table.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service_runtime.h"
@@ -45,33 +46,24 @@ struct HandleObject {
   std::u16string name;  // service handles: the entry's name as stored
 };
 
+// The handles given out, with a copy taken of the kind a call wants; false
+// with last error 6 for any other.
 class HandleTable {
  public:
-  ServiceHandle add(std::unique_ptr<HandleObject> object) {
-    std::lock_guard lock(mutex_);
-    HandleObject* raw = object.get();
-    objects_[raw] = std::move(object);
-    return raw;
-  }
-  bool remove(ServiceHandle handle) {
-    std::lock_guard lock(mutex_);
-    return objects_.erase(static_cast<HandleObject*>(handle)) == 1;
-  }
-  // A copy of the object, or false with last error 6.
+  ServiceHandle add(std::unique_ptr<HandleObject> object) { return objects_.add(std::move(object)); }
+  bool remove(ServiceHandle handle) { return objects_.remove(handle); }
   bool find(ServiceHandle handle, bool wantManager, HandleObject* copy) {
-    std::lock_guard lock(mutex_);
-    const auto found = objects_.find(static_cast<HandleObject*>(handle));
-    if (found == objects_.end() || found->second->isManager != wantManager) {
+    const std::optional<HandleObject> found = objects_.find(handle);
+    if (!found || found->isManager != wantManager) {
       setLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    *copy = *found->second;
+    *copy = *found;
     return true;
   }
 
  private:
-  std::mutex mutex_;
-  std::map<HandleObject*, std::unique_ptr<HandleObject>> objects_;
+  ObjectTable<HandleObject> objects_;
 };
 
 HandleTable& handles() {
@@ -389,7 +381,9 @@ bool deleteService(ServiceHandle handle) {
   if (entry.markedForDelete) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   const UniqueFd directory = rt::openDirectory();
   if (!directory.valid()) return false;
-  if (rt::isLocked(directory.get(), entry.name)) {
+  // A service that has reported SERVICE_STOPPED goes at once, even while its
+  // program and monitor are still ending; a running one is marked.
+  if (rt::readStatus(directory.get(), entry.name, entry.config.serviceType).status.currentState != SERVICE_STOPPED) {
     RegistryKey key;
     uint32_t error = RegistryKey::open(RegistryHive::LocalMachine, std::u16string(kServicesKey) + u"\\" + entry.name,
                                        KEY_ALL_ACCESS, key);
@@ -397,7 +391,10 @@ bool deleteService(ServiceHandle handle) {
     if (error != 0) return fail(error);
     // Whoever runs it removes a marked entry when it stops; if it stopped
     // while the mark was being set, that is done here.
-    if (rt::isLocked(directory.get(), entry.name)) return true;
+    if (rt::readStatus(directory.get(), entry.name, entry.config.serviceType).status.currentState !=
+        SERVICE_STOPPED) {
+      return true;
+    }
   }
   const uint32_t error = rt::removeEntry(entry.name);
   return error == 0 || fail(error);

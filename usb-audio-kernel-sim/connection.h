@@ -4,6 +4,7 @@
 // notification queues, acquired ASIO channels and the ASIO stream. Guarded
 // by the driver lock.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -36,6 +37,8 @@ struct Connection {
   std::deque<ORVANE_MESSAGE> notifications;
   uint32_t droppedMessages = 0;
   uint32_t droppedNotifications = 0;
+  // Device requests received on this connection (for the state dump).
+  std::atomic<uint64_t> requests{0};
 
   std::set<uint64_t> acquiredChannels;
   std::unique_ptr<AsioStream> asio;  // from ASIO_CREATE_BUFFERS to ASIO_DISPOSE_BUFFERS

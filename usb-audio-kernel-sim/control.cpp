@@ -153,7 +153,7 @@ NtStatus setFault(Driver& driver, IoRequest& request) {
   if (input.status == 0 && input.delayMilliseconds == 0) {
     driver.faults().erase(input.code);
   } else {
-    driver.faults()[input.code] = Fault{input.status, input.delayMilliseconds, input.count};
+    driver.faults()[input.code] = Fault{input.status, input.delayMilliseconds, input.count, input.after};
   }
   return STATUS_SUCCESS;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "device-access/orvane_ioctl.h"
 #include "device-access/orvane_status.h"
@@ -94,7 +95,45 @@ NtStatus Driver::start(std::string* error) {
       }
     }
   }
-  return createInterfaces(error);
+  const NtStatus status = createInterfaces(error);
+  if (status == STATUS_SUCCESS) syncDeviceInterfaces();
+  return status;
+}
+
+namespace {
+
+// "USB#VID_2F1A_PID_0110#00000001#{BC1AFE28-22BD-4dfc-821B-51306F8D0D1D}"
+std::u16string deviceInterfaceName(ORVANE_DEVICE_ID id) {
+  char text[40];
+  std::snprintf(text, sizeof text, "USB#VID_%04X_PID_%04X#%08X#", id.second >> 16, id.second & 0xFFFF, id.first);
+  return std::u16string(text, text + std::strlen(text)) + kDeviceLinks[0];
+}
+
+}  // namespace
+
+void Driver::syncDeviceInterfaces() {
+  std::lock_guard interfaces(interfacesMutex_);
+  std::map<uint32_t, ORVANE_DEVICE_ID> plugged;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& device : devices_) plugged[device->id().first] = device->id();
+  }
+  for (auto it = deviceInterfaces_.begin(); it != deviceInterfaces_.end();) {
+    if (plugged.count(it->first) != 0) {
+      ++it;
+      continue;
+    }
+    host_.removeInterface(it->second);  // cleanups of its file objects take the driver lock
+    it = deviceInterfaces_.erase(it);
+  }
+  for (const auto& [first, id] : plugged) {
+    if (deviceInterfaces_.count(first) != 0) continue;
+    platform::kernel::DeviceInterfaceInfo info;
+    info.linkName = deviceInterfaceName(id);
+    platform::parseGuid(std::u16string_view(kDeviceLinks[0]), &info.interfaceClass);
+    info.description = u"Simulated USB audio device";
+    if (host_.createInterface(info, deviceCallbacks_) == STATUS_SUCCESS) deviceInterfaces_[first] = info.linkName;
+  }
 }
 
 NtStatus Driver::createInterfaces(std::string* error) {
@@ -110,6 +149,7 @@ NtStatus Driver::createInterfaces(std::string* error) {
   callbacks.create = [this](FileObject& file) { return onCreate(file); };
   callbacks.deviceControl = [this](FileObject& file, IoRequest& request) { return onDeviceControl(file, request); };
   callbacks.cleanup = [this](FileObject& file) { onCleanup(file); };
+  deviceCallbacks_ = callbacks;
   for (const char16_t* link : kDeviceLinks) {
     platform::kernel::DeviceInterfaceInfo info;
     info.linkName = link;
@@ -125,7 +165,11 @@ NtStatus Driver::createInterfaces(std::string* error) {
   control.description = u"Simulated USB audio driver control";
   platform::kernel::DeviceCallbacks controlCallbacks;
   controlCallbacks.create = [](FileObject&) { return STATUS_SUCCESS; };
-  controlCallbacks.deviceControl = [this](FileObject&, IoRequest& request) { return onControl(request); };
+  controlCallbacks.deviceControl = [this](FileObject&, IoRequest& request) {
+    const NtStatus result = onControl(request);
+    syncDeviceInterfaces();  // a device may have been plugged or unplugged
+    return result;
+  };
   controlCallbacks.cleanup = [](FileObject&) {};
   const NtStatus status = host_.createInterface(control, controlCallbacks);
   if (status != STATUS_SUCCESS) return fail(control.linkName, status);
@@ -187,6 +231,10 @@ std::optional<Fault> Driver::takeFault(uint32_t code) {
   std::lock_guard lock(mutex_);
   auto found = faults_.find(code);
   if (found == faults_.end()) return std::nullopt;
+  if (found->second.letThrough > 0) {
+    --found->second.letThrough;
+    return std::nullopt;
+  }
   Fault fault = found->second;
   if (found->second.remaining > 0 && --found->second.remaining == 0) faults_.erase(found);
   return fault;
@@ -194,6 +242,7 @@ std::optional<Fault> Driver::takeFault(uint32_t code) {
 
 NtStatus Driver::onDeviceControl(FileObject& file, IoRequest& hostRequest) {
   Connection* connection = connectionOf(file);
+  ++connection->requests;
   const std::optional<Fault> fault = takeFault(hostRequest.code());
   if (fault && fault->status != STATUS_SUCCESS) return fault->status;
   InformationRecorder request(hostRequest);

@@ -55,6 +55,7 @@ struct Fault {
   uint32_t status = 0;
   uint32_t delayMilliseconds = 0;
   uint32_t remaining = 0;  // 0: every request
+  uint32_t letThrough = 0;  // requests that pass untouched before the fault applies
 };
 
 class Driver {
@@ -66,6 +67,11 @@ class Driver {
 
   // Creates the interfaces and plugs the devices marked as plugged.
   NtStatus start(std::string* error);
+  // Brings the per-device interfaces in step with the plugged devices: each
+  // plugged device has an interface of the panel and service class, so that
+  // its plugging and unplugging reach device interface notifications as a
+  // device's arrival and removal. Called without the driver lock.
+  void syncDeviceInterfaces();
   // Stops every stream and pending completion; the host has cleaned up the
   // file objects already.
   void stop();
@@ -172,6 +178,9 @@ class Driver {
   DriverCounters counters_;
   CompletionDelayer delayer_;
   std::vector<std::u16string> createdLinks_;
+  platform::kernel::DeviceCallbacks deviceCallbacks_;
+  std::mutex interfacesMutex_;  // the per-device interfaces; never taken inside mutex_
+  std::map<uint32_t, std::u16string> deviceInterfaces_;  // by device identifier's first word
 
   std::mutex mutex_;
   uint32_t traceMask_ = 0;

@@ -105,18 +105,19 @@ struct SIM_SETTINGS {
 };
 static_assert(sizeof(SIM_SETTINGS) == 16);
 
-// A fault on one request code of the device links: the next `count` requests
-// with that code (every one with count 0) fail with `status` without being
-// handled, or, with status 0, are handled and answered `delayMilliseconds`
-// later. A new fault for a code replaces the old one; status 0 with delay 0
-// removes it.
+// A fault on one request code of the device links: after the next `after`
+// requests with that code, which pass untouched, the next `count` requests
+// (every one with count 0) fail with `status` without being handled, or, with
+// status 0, are handled and answered `delayMilliseconds` later. A new fault
+// for a code replaces the old one; status 0 with delay 0 removes it.
 struct SIM_FAULT {
   uint32_t code;
   uint32_t status;
   uint32_t delayMilliseconds;
   uint32_t count;
+  uint32_t after = 0;
 };
-static_assert(sizeof(SIM_FAULT) == 16);
+static_assert(sizeof(SIM_FAULT) == 20);
 
 // The latest buffer event signals of a stream, oldest first: CLOCK_MONOTONIC
 // nanoseconds taken just before each signal. 0 entries without a stream.

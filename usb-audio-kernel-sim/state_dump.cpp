@@ -186,6 +186,7 @@ StateReport Driver::describeState() {
     report.addFlag("notificationEvent", connection->notificationEvent != nullptr);
     report.add("queuedMessages", static_cast<uint64_t>(connection->messages.size()));
     report.add("queuedNotifications", static_cast<uint64_t>(connection->notifications.size()));
+    report.add("requests", connection->requests.load());
     if (!connection->acquiredChannels.empty()) {
       report.add("channels", static_cast<uint64_t>(connection->acquiredChannels.size()));
     }
@@ -210,6 +211,7 @@ StateReport Driver::describeState() {
     report.add("status", statusText(fault.status));
     report.add("delayMilliseconds", fault.delayMilliseconds);
     report.add("remaining", fault.remaining == 0 ? std::string("always") : std::to_string(fault.remaining));
+    report.add("letThrough", fault.letThrough);
     report.close();
   }
   report.close();

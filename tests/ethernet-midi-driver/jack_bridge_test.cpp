@@ -140,13 +140,13 @@ TEST_F(JackBridgeTest, JackMessagesGoToTheNetworkAndComeBackWithLoopBack) {
 TEST(JackBridgeProgram, RefusesUnknownArgumentsAndSaysWhatIsMissing) {
   auto result = testing_support::runProgram({JACK_BRIDGE, "--loud"});
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_NE(result.errors.find("unknown option --loud"), std::string::npos) << result.errors;
+  EXPECT_NE(result.err.find("unknown option --loud"), std::string::npos) << result.err;
   testing_support::TestSystemRoot root;
   result = testing_support::runProgram({JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.errors.find("no device host is running"), std::string::npos) << result.errors;
+  EXPECT_NE(result.err.find("no device host is running"), std::string::npos) << result.err;
   result = testing_support::runProgram({JACK_BRIDGE, "--version"});
-  EXPECT_EQ(result.output.rfind("midi-jack-bridge ", 0), 0u) << result.output;
+  EXPECT_EQ(result.out.rfind("midi-jack-bridge ", 0), 0u) << result.out;
 }
 
 TEST_F(MireloTest, TheBridgeNeedsAJackServer) {
@@ -154,7 +154,7 @@ TEST_F(MireloTest, TheBridgeNeedsAJackServer) {
   const auto result = testing_support::runProgram(
       {JACK_BRIDGE}, {{"WN_SYSTEM_ROOT", root.path().string()}, {"JACK_DEFAULT_SERVER", "wn-no-such-server"}});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.errors.find("no JACK server"), std::string::npos) << result.errors;
+  EXPECT_NE(result.err.find("no JACK server"), std::string::npos) << result.err;
 }
 
 }  // namespace

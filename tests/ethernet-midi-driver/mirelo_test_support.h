@@ -56,7 +56,7 @@ inline uint32_t inMirelo(platform::kernel::DriverObject* host, const char16_t* p
 inline void install(const std::filesystem::path& root) {
   const auto result = testing_support::runProgram({REG_TOOL, "import", MIRELO_INSTALLATION},
                                                   {{"WN_SYSTEM_ROOT", root.string()}});
-  ASSERT_EQ(result.exitCode, 0) << result.output << result.errors;
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
 }
 
 inline const char16_t* const kParametersKey = u"System\\CurrentControlSet\\Services\\Mirelo\\Parameters";

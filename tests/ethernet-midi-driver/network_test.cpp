@@ -80,7 +80,7 @@ TEST_F(NetworkTest, DatagramsFromAProgramOutsideTheDriverReachTheirPort) {
       "s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton('127.0.0.2'))\n"
       "s.sendto(bytes([0xB0, 0x07, 0x64]), ('225.0.0.37', 21930))\n";
   const auto result = testing_support::runProgram({"python3", "-c", script});
-  ASSERT_EQ(result.exitCode, 0) << result.errors;
+  ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(readBytes(*port3, 3), (std::vector<uint8_t>{0xB0, 0x07, 0x64}));
   EXPECT_TRUE(readBytes(*port2, 1, 200ms).empty());
 }

@@ -49,6 +49,9 @@ TEST_F(UsbaudioSimTool, CommandsReachTheDriver) {
   ORVANE_DRIVER_INFO info{};
   EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), ORVANE_STATUS_NO_FIRMWARE);
   EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), 0u);
+  EXPECT_EQ(runTool({"--after", "1", "fail", "GET_DRIVER_INFO", "ORVANE_STATUS_NO_FIRMWARE", "1"}).exitCode, 0);
+  EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), 0u) << "let through";
+  EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), ORVANE_STATUS_NO_FIRMWARE);
   EXPECT_EQ(runTool({"delay", "0x808820D0", "030"}).exitCode, 0);
   EXPECT_EQ(runTool({"fail", "ASIO_START", "0xE0000073"}).exitCode, 0);
   result = runTool({"state"});
@@ -158,6 +161,8 @@ TEST_F(UsbaudioSimTool, UsageErrorsExitWithTwoAndChangeNothing) {
       {{"settings", "--asio", "Huge"}, "not an ASIO buffer size class: 'Huge'"},
       {{"plug", "0", "--rate", "48000"}, "belong to the settings command"},
       {{"fail", "NO_SUCH_REQUEST", "1"}, "unknown request code"},
+      {{"fail", "GET_DRIVER_INFO", "ORVANE_STATUS_NO_FIRMWARE", "--after", "-1"}, "must be a decimal number"},
+      {{"unplug", "0", "--after", "1"}, "--after belongs to the fail and delay commands"},
       {{"fail", "GET_DRIVER_INFO", "NOT_A_STATUS"}, "unknown status"},
       {{"fail", "GET_DRIVER_INFO", "0"}, "non-zero status"},
       {{"delay", "GET_DRIVER_INFO", "-5"}, "the delay in milliseconds must be a decimal number"},

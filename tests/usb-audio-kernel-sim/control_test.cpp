@@ -218,6 +218,18 @@ TEST_F(Control, InjectedFailuresReachTheCallerUnchanged) {
   EXPECT_EQ(controlLink.send(SIM_CONTROL_SET_FAULT, SIM_FAULT{0, 1, 0, 0}), ORVANE_STATUS_INVALID_PARAMETER);
 }
 
+TEST_F(Control, AFaultMayLetRequestsThroughFirst) {
+  SimFile controlLink(kControlLinkName);
+  SimFile file;
+  ORVANE_DRIVER_INFO info{};
+  ASSERT_EQ(controlLink.send(SIM_CONTROL_SET_FAULT,
+                             SIM_FAULT{ORVANE_IOCTL_GET_DRIVER_INFO, ORVANE_STATUS_DEVICE_REMOVED, 0, 2, 3}),
+            0u);
+  EXPECT_NE(state().find("remaining 2, let through 3"), std::string::npos) << state();
+  const uint32_t expected[] = {0, 0, 0, ORVANE_STATUS_DEVICE_REMOVED, ORVANE_STATUS_DEVICE_REMOVED, 0};
+  for (const uint32_t status : expected) EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), status);
+}
+
 TEST_F(Control, ADelayedAnswerIsPendingAndCompletesWithTheRealResult) {
   SimFile controlLink(kControlLinkName);
   ASSERT_EQ(controlLink.send(SIM_CONTROL_SET_FAULT, SIM_FAULT{ORVANE_IOCTL_GET_STREAMING_STATUS, 0, 200, 1}), 0u);

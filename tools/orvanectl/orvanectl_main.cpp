@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device-access/orvane_client.h"
+#include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
 #include "platform/format.h"
 #include "platform/text.h"
@@ -43,6 +44,11 @@ Commands:
   select-device DEVICE|all    ask the service to stream from one device, given by its position
                               or identifier (see 'devices'), or from all devices
   dsd on|off                  ask the service to switch the DSD mode of all devices
+  sound-devices DEVICE [PLAYBACK RECORDING]
+                              a device's WDM sound device layout as the service holds it, or
+                              ask the service to set it: playback 0 Stereo full, 1 Multichannel
+                              5.1, 2 Multichannel 7.1, 3 and 4 the same + shadow, 5 Stereo
+                              reduced; recording 0 Stereo full, 1 Stereo reduced, 2 Multichannel
 
 Options (before or after the command):
   --json        machine-readable output (JSON on standard output)
@@ -437,6 +443,22 @@ struct DeviceChoice {
   std::optional<ORVANE_DEVICE_ID> id;
 };
 
+// The position in the device list of the device a choice names.
+size_t resolveDevice(const std::vector<ORVANE_DEVICE_INFO>& devices, const DeviceChoice& choice,
+                     const char* operation) {
+  if (choice.id) {
+    for (size_t i = 0; i < devices.size(); ++i) {
+      if (devices[i].deviceId == *choice.id) return i;
+    }
+    throw Failure{operation, ORVANE_STATUS_NO_DEVICE,
+                  "there is no device " + deviceIdText(*choice.id) + " (see 'orvanectl devices')"};
+  }
+  if (*choice.position >= devices.size()) {
+    throw Failure{operation, ORVANE_STATUS_NO_DEVICE, tool::devicePositionError(*choice.position, devices.size())};
+  }
+  return static_cast<size_t>(*choice.position);
+}
+
 void commandSelectDevice(Connection& connection, const Options& options, const DeviceChoice& choice) {
   constexpr const char* kOperation = "Selecting the streaming device";
   OrvaneClient& client = connection.panel();
@@ -446,26 +468,76 @@ void commandSelectDevice(Connection& connection, const Options& options, const D
     return;
   }
   const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
-  size_t position = devices.size();
-  if (choice.id) {
-    for (size_t i = 0; i < devices.size(); ++i) {
-      if (devices[i].deviceId == *choice.id) position = i;
-    }
-    if (position == devices.size()) {
-      throw Failure{kOperation, ORVANE_STATUS_NO_DEVICE,
-                    "there is no device " + deviceIdText(*choice.id) + " (see 'orvanectl devices')"};
-    }
-  } else {
-    if (*choice.position >= devices.size()) {
-      throw Failure{kOperation, ORVANE_STATUS_NO_DEVICE, tool::devicePositionError(*choice.position, devices.size())};
-    }
-    position = static_cast<size_t>(*choice.position);
-  }
+  const size_t position = resolveDevice(devices, choice, kOperation);
   const ORVANE_DEVICE_ID id = devices[position].deviceId;
   check(client.selectStreamingDevice(id.first, id.second, ORVANE_STREAMING_MODE_SINGLE_DEVICE, options.timeoutMs),
         kOperation);
   reportDone(options, "Device " + std::to_string(position) + " (" + utf8(devices[position].deviceName) +
                           ") is selected for streaming.");
+}
+
+// --- Sound device layouts (requests 11001 and 11002) ---------------------------
+
+const char* const kPlaybackLayouts[] = {"Stereo full",      "Multichannel 5.1",          "Multichannel 7.1",
+                                        "Multichannel 5.1 + shadow", "Multichannel 7.1 + shadow", "Stereo reduced"};
+const char* const kRecordingLayouts[] = {"Stereo full", "Stereo reduced", "Multichannel"};
+
+struct LayoutChoice {
+  DeviceChoice device;
+  std::optional<uint32_t> playback;  // set: ask for this layout
+  uint32_t recording = 0;
+};
+
+// One request of the sound device layout to the service; the layout it holds.
+ORVANE_SOUND_DEVICE_CONFIGURATION layoutRequest(OrvaneClient& client, uint32_t code,
+                                                const ORVANE_SOUND_DEVICE_CONFIGURATION& payload, uint32_t timeoutMs,
+                                                const char* operation) {
+  ORVANE_MESSAGE request;
+  initMessage(request, ORVANE_MSG_REQUEST, code);
+  check(setPayload(request, payload), operation);
+  ORVANE_MESSAGE response;
+  check(client.transact(request, response, timeoutMs), operation);
+  check(response.result, operation);
+  ORVANE_SOUND_DEVICE_CONFIGURATION held = payload;
+  if (code == ORVANE_MSG_CODE_GET_SOUND_DEVICE_CONFIGURATION &&
+      (response.code != ORVANE_MSG_CODE_SOUND_DEVICE_CONFIGURATION || getPayload(response, held) != 0)) {
+    throw Failure{operation, ORVANE_STATUS_UNEXPECTED_MSG_CODE, {}};
+  }
+  return held;
+}
+
+void commandSoundDevices(Connection& connection, const Options& options, const LayoutChoice& choice) {
+  const char* operation = choice.playback ? "Setting the sound device configuration" : "Reading the sound device configuration";
+  OrvaneClient& client = connection.panel();
+  const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
+  const size_t position = resolveDevice(devices, choice.device, operation);
+  ORVANE_SOUND_DEVICE_CONFIGURATION configuration{devices[position].deviceId, 0, 0};
+  if (choice.playback) {
+    configuration.playbackConfiguration = *choice.playback;
+    configuration.recordingConfiguration = choice.recording;
+    (void)layoutRequest(client, ORVANE_MSG_CODE_SET_SOUND_DEVICE_CONFIGURATION, configuration, options.timeoutMs,
+                        operation);
+  }
+  configuration = layoutRequest(client, ORVANE_MSG_CODE_GET_SOUND_DEVICE_CONFIGURATION,
+                                ORVANE_SOUND_DEVICE_CONFIGURATION{devices[position].deviceId, 0, 0}, options.timeoutMs,
+                                operation);
+  const uint32_t playback = configuration.playbackConfiguration;
+  const uint32_t recording = configuration.recordingConfiguration;
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("device", deviceIdText(devices[position].deviceId));
+    json.member("playback", playback);
+    json.member("playbackName", className(kPlaybackLayouts, playback));
+    json.member("recording", recording);
+    json.member("recordingName", className(kRecordingLayouts, recording));
+    json.endObject();
+    printJson(json);
+    return;
+  }
+  output(platform::formatText("Device %u (%s): playback %u (%s), recording %u (%s).\n", static_cast<uint32_t>(position),
+                              utf8(devices[position].deviceName).c_str(), playback, className(kPlaybackLayouts, playback),
+                              recording, className(kRecordingLayouts, recording)));
 }
 
 void commandDsd(Connection& connection, const Options& options, bool on) {
@@ -523,20 +595,46 @@ Action parseSetBuffers(const Options& options) {
   };
 }
 
+std::optional<DeviceChoice> parseDeviceChoice(const std::string& text) {
+  DeviceChoice choice;
+  if (const std::optional<ORVANE_DEVICE_ID> id = tool::parseDeviceId(text)) {
+    choice.id = *id;
+  } else if (const std::optional<uint64_t> position = tool::parseDecimal(text, 0, UINT32_MAX)) {
+    choice.position = *position;
+  } else {
+    return std::nullopt;
+  }
+  return choice;
+}
+
 Action parseSelectDevice(const Options& options) {
   if (options.arguments.size() != 1) throw UsageError{"select-device takes a device position, identifier or 'all'"};
   const std::string& text = options.arguments[0];
   DeviceChoice choice;
   if (text == "all") {
     choice.all = true;
-  } else if (const std::optional<ORVANE_DEVICE_ID> id = tool::parseDeviceId(text)) {
-    choice.id = *id;
-  } else if (const std::optional<uint64_t> position = tool::parseDecimal(text, 0, UINT32_MAX)) {
-    choice.position = *position;
+  } else if (const std::optional<DeviceChoice> device = parseDeviceChoice(text)) {
+    choice = *device;
   } else {
     throw UsageError{"not a device position or identifier: " + text};
   }
   return [&options, choice](Connection& connection) { commandSelectDevice(connection, options, choice); };
+}
+
+Action parseSoundDevices(const Options& options) {
+  const size_t count = options.arguments.size();
+  if (count != 1 && count != 3) throw UsageError{"sound-devices takes a device, and to set them the two layouts"};
+  LayoutChoice choice;
+  const std::optional<DeviceChoice> device = parseDeviceChoice(options.arguments[0]);
+  if (!device) throw UsageError{"not a device position or identifier: " + options.arguments[0]};
+  choice.device = *device;
+  if (count == 3) {
+    choice.playback = tool::decimalArgument(options.arguments[1], "the playback layout", 0,
+                                            ORVANE_MAX_PLAYBACK_CONFIGURATION);
+    choice.recording = tool::decimalArgument(options.arguments[2], "the recording layout", 0,
+                                             ORVANE_MAX_RECORDING_CONFIGURATION);
+  }
+  return [&options, choice](Connection& connection) { commandSoundDevices(connection, options, choice); };
 }
 
 Action parseDsd(const Options& options) {
@@ -560,6 +658,7 @@ const std::map<std::string_view, Parser> kCommands = {
     {"set-buffers", parseSetBuffers},
     {"select-device", parseSelectDevice},
     {"dsd", parseDsd},
+    {"sound-devices", parseSoundDevices},
 };
 
 Options parseOptions(const tool::CommandLine& line) {

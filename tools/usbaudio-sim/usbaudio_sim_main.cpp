@@ -54,9 +54,11 @@ constexpr const char* kUsage =
     "                                          (streaming: Minimum ExtraSmall Small Large ExtraLarge\n"
     "                                          Safe; ASIO: Minimum Small Large Maximum) or number\n"
     "  streaming-error                         make the streaming engine fail (state Error)\n"
-    "  fail CODE STATUS [COUNT]                make requests with CODE fail with STATUS\n"
-    "                                          (COUNT times; without COUNT until cleared)\n"
-    "  delay CODE MILLISECONDS [COUNT]         answer requests with CODE that much later\n"
+    "  fail CODE STATUS [COUNT] [--after N]    make requests with CODE fail with STATUS\n"
+    "                                          (COUNT times; without COUNT until cleared),\n"
+    "                                          after letting N of them through\n"
+    "  delay CODE MILLISECONDS [COUNT] [--after N]\n"
+    "                                          answer requests with CODE that much later\n"
     "  clear-fault CODE                        remove the fault of CODE\n"
     "  clear-faults                            remove every fault\n"
     "  notify CODE [HEXBYTES]                  post a notification with an optional payload\n"
@@ -72,7 +74,7 @@ constexpr const char* kUsage =
     "Exit codes: 0 success, 1 a failed operation, 2 a usage error.\n";
 
 constexpr tool::OptionSpec kOptions[] = {
-    {"--json", false}, {"--rate", true}, {"--streaming", true}, {"--asio", true}};
+    {"--json", false}, {"--rate", true}, {"--streaming", true}, {"--asio", true}, {"--after", true}};
 
 // A device description is a few lines; anything this long is not one.
 constexpr size_t kMaxDescriptionBytes = 64 * 1024;
@@ -281,6 +283,9 @@ Action parseCommand(const tool::CommandLine& line) {
     throw UsageError{"--rate, --streaming and --asio belong to the settings command"};
   }
   if (command != "state" && line.has("--json")) throw UsageError{"--json belongs to the state command"};
+  if (command != "fail" && command != "delay" && line.has("--after")) {
+    throw UsageError{"--after belongs to the fail and delay commands"};
+  }
 
   if (command == "state") {
     tool::expectArguments(args, 0, 0);
@@ -386,6 +391,7 @@ Action parseCommand(const tool::CommandLine& line) {
   if (command == "fail" || command == "delay") {
     tool::expectArguments(args, 2, 3);
     SIM_FAULT fault{requestCode(args[1]), 0, 0, args.size() == 4 ? tool::decimalArgument(args[3], "the count") : 0};
+    if (const auto after = line.value("--after")) fault.after = tool::decimalArgument(*after, "the requests let through");
     if (command == "fail") {
       fault.status = statusValue(args[2]);
       if (fault.status == 0) throw UsageError{"a failure needs a non-zero status"};
