@@ -1,7 +1,6 @@
 #include "ethernet-midi-driver/ethernet_midi_miniport.h"
 
 #include <algorithm>
-#include <algorithm>
 #include <cstring>
 #include <utility>
 

@@ -309,10 +309,12 @@ void UdpTransport::SendThread(void* context) {
   uint8_t buffer[kRingSize];
   bool failed = false;
   DispatcherObject* objects[] = {&transport->stop_, &transport->data_};
-  for (;;) {
-    if (keWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, false, nullptr) != STATUS_WAIT_0 + 1) {
-      break;  // stop, or the wait failed
-    }
+  for (bool stopping = false; !stopping;) {
+    const NtStatus woken = keWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, false, nullptr);
+    if (woken != STATUS_WAIT_0 && woken != STATUS_WAIT_0 + 1) break;  // the wait failed
+    // Asked to stop, the thread still sends what was queued before: a writer
+    // that closes its stream right after writing loses nothing.
+    stopping = woken == STATUS_WAIT_0;
     Irql old;
     keAcquireSpinLock(&transport->sendLock_, &old);
     const uint32_t count = transport->pending_;

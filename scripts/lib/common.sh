@@ -2,7 +2,7 @@
 # build needs, installed when missing, and the build itself.
 
 WN_PACKAGES=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3
-             iproute2 jackd2 libjack-jackd2-dev)
+             iproute2 jackd2 libjack-jackd2-dev python3)
 
 wn_install_missing() {
   local missing=()

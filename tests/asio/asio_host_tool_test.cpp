@@ -27,42 +27,42 @@ class AsioHostTool : public asio_testing::AsioDriverTest {
     AsioDriverTest::SetUp();
     if (HasFatalFailure()) return;
     const auto registered = runProgram({REGSVR, "-s", WN_ASIO_MODULE});
-    ASSERT_EQ(registered.exitCode, 0) << registered.err;
+    ASSERT_EQ(registered.exitCode, 0) << registered.errors;
   }
 };
 
 TEST_F(AsioHostTool, ListsAndDescribesTheRegisteredDriver) {
   const auto listed = runProgram({ASIO_HOST, "list"});
-  EXPECT_EQ(listed.exitCode, 0) << listed.err;
-  EXPECT_EQ(listed.out, "SorvikUSB ASIO  {F8DA6A5E-E27D-473D-ABD5-4ABC76B21CEF}  SorvikUSB ASIO Driver\n");
+  EXPECT_EQ(listed.exitCode, 0) << listed.errors;
+  EXPECT_EQ(listed.output, "SorvikUSB ASIO  {F8DA6A5E-E27D-473D-ABD5-4ABC76B21CEF}  SorvikUSB ASIO Driver\n");
 
   const auto info = runProgram({ASIO_HOST, "info", "--driver", "SorvikUSB ASIO"});
-  EXPECT_EQ(info.exitCode, 0) << info.err;
-  EXPECT_TRUE(contains(info.out, "Driver: SorvikUSB ASIO Driver, version 291\n")) << info.out;
-  EXPECT_TRUE(contains(info.out, "Channels: 20 inputs, 18 outputs\n")) << info.out;
-  EXPECT_TRUE(contains(info.out, "  in    0  IN 01                            Int32LSB\n")) << info.out;
-  EXPECT_TRUE(contains(info.out, "Sample rate: 48000 Hz; supported: 44100 48000 88200 96000 176400 192000 2822400 5644800\n"))
-      << info.out;
-  EXPECT_TRUE(contains(info.out, "Buffer size: minimum 64, maximum 256, preferred 128, granularity 0 samples\n"));
+  EXPECT_EQ(info.exitCode, 0) << info.errors;
+  EXPECT_TRUE(contains(info.output, "Driver: SorvikUSB ASIO Driver, version 291\n")) << info.output;
+  EXPECT_TRUE(contains(info.output, "Channels: 20 inputs, 18 outputs\n")) << info.output;
+  EXPECT_TRUE(contains(info.output, "  in    0  IN 01                            Int32LSB\n")) << info.output;
+  EXPECT_TRUE(contains(info.output, "Sample rate: 48000 Hz; supported: 44100 48000 88200 96000 176400 192000 2822400 5644800\n"))
+      << info.output;
+  EXPECT_TRUE(contains(info.output, "Buffer size: minimum 64, maximum 256, preferred 128, granularity 0 samples\n"));
 }
 
 TEST_F(AsioHostTool, StreamsWithTheToneIntact) {
   const auto run = runProgram({ASIO_HOST, "stream", "--seconds", "1", "--json", "--max-missed", "1000"});
-  EXPECT_EQ(run.exitCode, 0) << run.err << run.out;
-  EXPECT_TRUE(contains(run.out, "\"ok\":true")) << run.out;
-  EXPECT_TRUE(contains(run.out, "\"toneIntact\":true")) << run.out;
-  EXPECT_TRUE(contains(run.out, "\"kernelStatistics\":true")) << run.out;
-  EXPECT_FALSE(contains(run.out, "\"returned\":false")) << run.out;  // every input is a loop-back
+  EXPECT_EQ(run.exitCode, 0) << run.errors << run.output;
+  EXPECT_TRUE(contains(run.output, "\"ok\":true")) << run.output;
+  EXPECT_TRUE(contains(run.output, "\"toneIntact\":true")) << run.output;
+  EXPECT_TRUE(contains(run.output, "\"kernelStatistics\":true")) << run.output;
+  EXPECT_FALSE(contains(run.output, "\"returned\":false")) << run.output;  // every input is a loop-back
 }
 
 TEST_F(AsioHostTool, StreamsChosenChannelsAtAChosenBufferSize) {
   const auto run = runProgram({ASIO_HOST, "--inputs", "0-1,18", "--outputs", "0,1", "--buffer-size", "256",
                                           "--seconds", "0.5", "--max-missed", "1000", "stream"});
-  EXPECT_EQ(run.exitCode, 0) << run.err << run.out;
-  EXPECT_TRUE(contains(run.out, "Streamed at 48000 Hz, 256 samples per buffer, 3 inputs, 2 outputs")) << run.out;
-  EXPECT_TRUE(contains(run.out, "  in   0 <- out   0,")) << run.out;
-  EXPECT_TRUE(contains(run.out, "  in  18 <- out   0,")) << run.out;  // the loopback input takes line output 1
-  EXPECT_TRUE(contains(run.out, "Tone: intact, 3 of 3 inputs")) << run.out;
+  EXPECT_EQ(run.exitCode, 0) << run.errors << run.output;
+  EXPECT_TRUE(contains(run.output, "Streamed at 48000 Hz, 256 samples per buffer, 3 inputs, 2 outputs")) << run.output;
+  EXPECT_TRUE(contains(run.output, "  in   0 <- out   0,")) << run.output;
+  EXPECT_TRUE(contains(run.output, "  in  18 <- out   0,")) << run.output;  // the loopback input takes line output 1
+  EXPECT_TRUE(contains(run.output, "Tone: intact, 3 of 3 inputs")) << run.output;
 }
 
 TEST_F(AsioHostTool, AStreamThatStopsIsAFailure) {
@@ -85,9 +85,9 @@ TEST_F(AsioHostTool, AHostKilledWhileStreamingLeavesTheKernelDriverReadyForTheNe
   }
   // At once: every channel is free again and the tone comes back on every input.
   const auto next = runProgram({ASIO_HOST, "stream", "--seconds", "0.5", "--json", "--max-missed", "1000"});
-  EXPECT_EQ(next.exitCode, 0) << next.err;
-  EXPECT_TRUE(contains(next.out, "\"toneIntact\":true")) << next.out;
-  EXPECT_FALSE(contains(next.out, "\"returned\":false")) << next.out;
+  EXPECT_EQ(next.exitCode, 0) << next.errors;
+  EXPECT_TRUE(contains(next.output, "\"toneIntact\":true")) << next.output;
+  EXPECT_FALSE(contains(next.output, "\"returned\":false")) << next.output;
 }
 
 TEST_F(AsioHostTool, TheDeviceUnpluggedWhileStreamingEndsTheStreamWithoutAHang) {
@@ -143,7 +143,7 @@ TEST_F(AsioHostTool, UsageAndFailures) {
   for (const Case& c : cases) {
     const auto run = runProgram(withProgram(ASIO_HOST, c.arguments));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.expected;
-    EXPECT_TRUE(contains(run.out + run.err, c.expected)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.output + run.errors, c.expected)) << run.output << run.errors;
   }
 }
 
@@ -151,7 +151,7 @@ TEST_F(AsioHostTool, WithoutStreamingInitFails) {
   streamingCommand(ORVANE_STREAMING_COMMAND_STOP);
   const auto run = runProgram({ASIO_HOST, "info", "--json"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "{\"ok\":false,\"error\":\"init failed\"}\n");
+  EXPECT_EQ(run.output, "{\"ok\":false,\"error\":\"init failed\"}\n");
 }
 
 }  // namespace

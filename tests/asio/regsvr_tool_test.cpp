@@ -42,13 +42,13 @@ TEST_F(RegsvrTool, RegistersAndUnregistersTheDriver) {
   // A relative path is registered as the full one.
   const std::string relative = std::filesystem::relative(WN_ASIO_MODULE).string();
   const auto registered = runProgram({REGSVR, relative});
-  EXPECT_EQ(registered.exitCode, 0) << registered.err;
-  EXPECT_EQ(registered.out, std::string("DllRegisterServer in \"") + WN_ASIO_MODULE + "\" succeeded.\n");
+  EXPECT_EQ(registered.exitCode, 0) << registered.errors;
+  EXPECT_EQ(registered.output, std::string("DllRegisterServer in \"") + WN_ASIO_MODULE + "\" succeeded.\n");
   EXPECT_TRUE(asioEntryExists());
 
   const auto unregistered = runProgram({REGSVR, WN_ASIO_MODULE, "-u", "-s"});
-  EXPECT_EQ(unregistered.exitCode, 0) << unregistered.err;
-  EXPECT_EQ(unregistered.out, "");
+  EXPECT_EQ(unregistered.exitCode, 0) << unregistered.errors;
+  EXPECT_EQ(unregistered.output, "");
   EXPECT_FALSE(asioEntryExists());
 }
 
@@ -68,18 +68,18 @@ TEST_F(RegsvrTool, UsageErrorsAndHelp) {
   for (const Case& c : cases) {
     const auto run = runProgram(withProgram(REGSVR, c.arguments));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.expected;
-    EXPECT_TRUE(contains(run.out + run.err, c.expected)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.output + run.errors, c.expected)) << run.output << run.errors;
   }
 }
 
 TEST_F(RegsvrTool, LibrariesThatCannotRegisterFail) {
   const auto missing = runProgram({REGSVR, (root.path() / "missing.so").string()});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_TRUE(contains(missing.err, "failed to load")) << missing.err;
+  EXPECT_TRUE(contains(missing.errors, "failed to load")) << missing.errors;
 
   const auto notAServer = runProgram({REGSVR, WN_USBAUDIO_SIM_MODULE});
   EXPECT_EQ(notAServer.exitCode, 1);
-  EXPECT_TRUE(contains(notAServer.err, "the entry point DllRegisterServer was not found")) << notAServer.err;
+  EXPECT_TRUE(contains(notAServer.errors, "the entry point DllRegisterServer was not found")) << notAServer.errors;
 }
 
 TEST_F(RegsvrTool, ARegistryThatCannotBeWrittenShowsTheDriversMessage) {
@@ -88,8 +88,8 @@ TEST_F(RegsvrTool, ARegistryThatCannotBeWrittenShowsTheDriversMessage) {
   { std::ofstream(file) << "x"; }
   const auto run = runProgram({REGSVR, WN_ASIO_MODULE}, {{"WN_SYSTEM_ROOT", (file / "root").string()}});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(contains(run.err, "SorvikUSB ASIO Driver: Register server failed ! (3)\n")) << run.err;
-  EXPECT_TRUE(contains(run.err, "failed with 0xFFFFFFFF")) << run.err;
+  EXPECT_TRUE(contains(run.errors, "SorvikUSB ASIO Driver: Register server failed ! (3)\n")) << run.errors;
+  EXPECT_TRUE(contains(run.errors, "failed with 0xFFFFFFFF")) << run.errors;
 }
 
 TEST_F(RegsvrTool, TheFailureMessageAlsoGoesToTheEventLog) {
@@ -97,7 +97,7 @@ TEST_F(RegsvrTool, TheFailureMessageAlsoGoesToTheEventLog) {
   std::filesystem::create_directory(root.path() / "registry.db");
   const auto run = runProgram({REGSVR, WN_ASIO_MODULE});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(contains(run.err, "SorvikUSB ASIO Driver: Register server failed ! (1016)\n")) << run.err;
+  EXPECT_TRUE(contains(run.errors, "SorvikUSB ASIO Driver: Register server failed ! (1016)\n")) << run.errors;
   uint64_t offset = 0;
   std::vector<platform::EventLogRecord> records;
   ASSERT_EQ(platform::readEventLog(u"Application", offset, records), 0u);

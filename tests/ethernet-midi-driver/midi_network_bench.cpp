@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
 
 #include "tests/ethernet-midi-driver/jack_test_support.h"
@@ -39,6 +40,7 @@ struct Summary {
 };
 
 Summary summarize(std::vector<double> samples) {
+  if (samples.empty()) return {};
   std::sort(samples.begin(), samples.end());
   Summary summary;
   summary.median = samples[samples.size() / 2];
@@ -53,52 +55,109 @@ void printLatency(const char* what, const Summary& summary, const Summary* base)
   std::printf("\n");
 }
 
-// A read that the calling thread waits for itself (no completion thread).
-size_t blockingRead(platform::Handle pin, std::vector<uint8_t>& buffer, std::vector<uint8_t>* bytes) {
-  uint32_t returned = 0;
-  if (!platform::deviceIoControl(pin, platform::IOCTL_KS_READ_STREAM, nullptr, 0, buffer.data(),
-                                 static_cast<uint32_t>(buffer.size()), &returned, nullptr)) {
-    return 0;
-  }
-  std::vector<platform::MidiRecord> records;
-  platform::parseMidiRecords(buffer.data(), returned, &records);
-  size_t count = 0;
-  for (const auto& record : records) {
-    bytes->insert(bytes->end(), record.bytes.begin(), record.bytes.end());
-    count += record.bytes.size();
-  }
-  return count;
-}
-
 // ---------------------------------------------------------------- latency
 
+// The sender and a receiver blocked in recv on a thread of its own, as two
+// programs would be: one wake-up per message.
 Summary bareLatency() {
   RawSocket sender(0, false, "127.0.0.1");
   RawSocket receiver(21999, true, testing_support::kSecondComputerAddress);
+  std::atomic<int> arrived{0};
+  Clock::time_point arrivedAt;
+  std::thread reader([&] {
+    for (int i = 0; i < kLatencyRounds; ++i) {
+      if (!receiver.receive()) break;
+      arrivedAt = Clock::now();
+      arrived.store(i + 1);
+    }
+  });
+  std::vector<double> samples;
+  for (int i = 0; i < kLatencyRounds; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(50));  // the receiver is back in recv
+    const auto start = Clock::now();
+    sender.sendTo(21999, {0x90, static_cast<uint8_t>(i & 0x7F), 0x7F});
+    while (arrived.load() != i + 1) {
+      if (microsecondsSince(start) > 2e6) break;
+      std::this_thread::yield();
+    }
+    if (arrived.load() != i + 1) break;
+    samples.push_back(std::chrono::duration<double, std::micro>(arrivedAt - start).count());
+  }
+  reader.join();
+  return summarize(samples);
+}
+
+// Sender and receiver in one thread: the datagram is in the receiving
+// socket when sendto returns, so this is the network stack alone.
+Summary stackLatency() {
+  RawSocket sender(0, false, "127.0.0.1");
+  RawSocket receiver(21997, true, testing_support::kSecondComputerAddress);
   std::vector<double> samples;
   for (int i = 0; i < kLatencyRounds; ++i) {
     const auto start = Clock::now();
-    sender.sendTo(21999, {0x90, static_cast<uint8_t>(i & 0x7F), 0x7F});
+    sender.sendTo(21997, {0x90, static_cast<uint8_t>(i & 0x7F), 0x7F});
     if (!receiver.receive()) break;
     samples.push_back(microsecondsSince(start));
   }
   return summarize(samples);
 }
 
-Summary driverLatency(KsMidiPin& render, KsMidiPin& capture) {
-  std::vector<uint8_t> buffer(4096);
-  std::vector<double> samples;
+struct DriverLatency {
+  Summary oneWay;     // application write on A to application read on B
+  Summary atPort;     // application write on A to the bytes' arrival at B's port (their record time)
+};
+
+// A reader on a thread of its own, waiting in a read of B's capture pin as
+// a receiving application does; the writer writes on A's render pin.
+DriverLatency driverLatency(KsMidiPin& render, KsMidiPin& capture) {
+  std::atomic<int> arrived{0};
+  Clock::time_point arrivedAt;
+  int64_t recordTime = 0;
+  std::thread reader([&] {
+    std::vector<uint8_t> buffer(4096);
+    for (int i = 0; i < kLatencyRounds; ++i) {
+      size_t count = 0;
+      int64_t firstTime = 0;
+      while (count < 3) {
+        uint32_t returned = 0;
+        if (!platform::deviceIoControl(capture.handle(), platform::IOCTL_KS_READ_STREAM, nullptr, 0, buffer.data(),
+                                       static_cast<uint32_t>(buffer.size()), &returned, nullptr)) {
+          return;
+        }
+        std::vector<platform::MidiRecord> records;
+        platform::parseMidiRecords(buffer.data(), returned, &records);
+        for (const auto& record : records) {
+          if (firstTime == 0) firstTime = record.time;
+          count += record.bytes.size();
+        }
+      }
+      arrivedAt = Clock::now();
+      recordTime = firstTime;
+      arrived.store(i + 1);
+    }
+  });
+  std::vector<double> oneWay;
+  std::vector<double> atPort;
   for (int i = 0; i < kLatencyRounds; ++i) {
     const uint8_t message[] = {0x90, static_cast<uint8_t>(i & 0x7F), 0x7F};
-    std::vector<uint8_t> received;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));  // the reader is back in its read
     const auto start = Clock::now();
+    const int64_t startTime = platform::monotonicTime100ns();
     render.writeBytes(message, 3);
-    while (received.size() < 3) {
-      if (blockingRead(capture.handle(), buffer, &received) == 0) return summarize(samples);
+    while (arrived.load() != i + 1) {
+      if (microsecondsSince(start) > 2e6) break;
+      std::this_thread::yield();
     }
-    samples.push_back(microsecondsSince(start));
+    if (arrived.load() != i + 1) break;
+    oneWay.push_back(std::chrono::duration<double, std::micro>(arrivedAt - start).count());
+    atPort.push_back(static_cast<double>(recordTime - startTime) / 10.0);
   }
-  return summarize(samples);
+  if (static_cast<int>(oneWay.size()) < kLatencyRounds) {
+    reader.detach();  // blocked in a read that never ends; the process ends soon
+  } else {
+    reader.join();
+  }
+  return {summarize(oneWay), summarize(atPort)};
 }
 
 // Two JACK clients of one server: the writer's output connected to the
@@ -180,7 +239,33 @@ struct Flow {
   uint64_t sent = 0;
   uint64_t received = 0;
   uint64_t corrupted = 0;  // received bytes out of sequence
+  uint64_t lostInPort = 0;  // bytes the receiving port dropped for a reader behind (its records say so)
+  uint64_t socketDrops = 0;  // datagrams the receiving sockets dropped (full receive buffer)
 };
+
+// Datagrams the network namespace's UDP sockets dropped for want of room.
+uint64_t udpReceiveBufferErrors() {
+  std::FILE* file = std::fopen("/proc/net/snmp", "r");
+  if (file == nullptr) return 0;
+  char line[512];
+  uint64_t errors = 0;
+  bool header = true;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::strncmp(line, "Udp: ", 5) != 0) continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    unsigned long long values[5] = {};
+    if (std::sscanf(line + 5, "%llu %llu %llu %llu %llu", &values[0], &values[1], &values[2], &values[3],
+                    &values[4]) == 5) {
+      errors = values[4];  // RcvbufErrors
+    }
+    break;
+  }
+  std::fclose(file);
+  return errors;
+}
 
 // Sends `seconds` of data bytes 0..127 in a running sequence from `render`
 // to `capture`, at `rate` bytes per second (0: as fast as the driver takes
@@ -198,6 +283,7 @@ Flow runFlow(KsMidiPin& render, KsMidiPin& capture, double rate, double seconds)
       if (capture.read(&records, 100) != 0) continue;
       lastData = Clock::now();
       for (const auto& record : records) {
+        flow.lostInPort += record.lostBytes;
         for (uint8_t byte : record.bytes) {
           if (byte != expected) ++flow.corrupted;
           expected = static_cast<uint8_t>((byte + 1) & 0x7F);
@@ -209,6 +295,7 @@ Flow runFlow(KsMidiPin& render, KsMidiPin& capture, double rate, double seconds)
   constexpr size_t kChunk = 512;
   std::vector<uint8_t> chunk(kChunk);
   uint8_t next = 0;
+  const uint64_t dropsBefore = udpReceiveBufferErrors();
   const auto start = Clock::now();
   while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
     if (rate > 0) {
@@ -226,6 +313,7 @@ Flow runFlow(KsMidiPin& render, KsMidiPin& capture, double rate, double seconds)
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   writing.store(false);
   reader.join();
+  flow.socketDrops = udpReceiveBufferErrors() - dropsBefore;
   flow.bytesPerSecond = static_cast<double>(flow.received) / elapsed;
   return flow;
 }
@@ -236,6 +324,11 @@ void printFlow(const char* what, const Flow& flow) {
               flow.bytesPerSecond, flow.bytesPerSecond / kWireBytesPerSecond,
               static_cast<unsigned long long>(flow.sent), static_cast<unsigned long long>(lost),
               static_cast<unsigned long long>(flow.corrupted));
+  if (lost > 0) {
+    std::printf("  %-40s %llu bytes dropped by the receiving port for a reader behind, %llu datagrams by the"
+                " receiving sockets\n",
+                "", static_cast<unsigned long long>(flow.lostInPort), static_cast<unsigned long long>(flow.socketDrops));
+  }
 }
 
 Flow bareFlow(double seconds) {
@@ -254,6 +347,7 @@ Flow bareFlow(double seconds) {
     }
   });
   const std::vector<uint8_t> datagram(1024, 0x7F);
+  const uint64_t dropsBefore = udpReceiveBufferErrors();
   const auto start = Clock::now();
   while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
     if (sender.sendTo(21998, datagram)) flow.sent += datagram.size();
@@ -261,6 +355,7 @@ Flow bareFlow(double seconds) {
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   sending.store(false);
   reader.join();
+  flow.socketDrops = udpReceiveBufferErrors() - dropsBefore;
   flow.bytesPerSecond = static_cast<double>(flow.received) / elapsed;
   return flow;
 }
@@ -310,29 +405,31 @@ int run() {
     std::fprintf(stderr, "the second computer did not start: %s\n", second.output().c_str());
     return 1;
   }
-  const auto local = mirelo_tools::findMireloPorts();
-  mirelo_tools::ControlFilter localControl;
-  localControl.open(local.controlFilter);
-  localControl.setMuteMask(0);
+  // Computer B's side is opened first, with its root as this process's
+  // system root; computer A's work must not run meanwhile.
   mirelo_tools::MireloPorts remote;
   mirelo_tools::ControlFilter remoteControl;
-  second.withRoot([&] {
-    remote = mirelo_tools::findMireloPorts();
-    remoteControl.open(remote.controlFilter);
-  });
-  remoteControl.setMuteMask(0);
   auto pin = [](const std::u16string& path, uint32_t id) {
     uint32_t failure = 0;
     auto created = KsMidiPin::create(path, id, &failure);
     if (created) created->setState(platform::KSSTATE_RUN);
     return created;
   };
-  std::vector<std::unique_ptr<KsMidiPin>> renders;
   std::vector<std::unique_ptr<KsMidiPin>> captures;
+  second.withRoot([&] {
+    remote = mirelo_tools::findMireloPorts();
+    remoteControl.open(remote.controlFilter);
+    for (uint32_t port = 1; port <= 20; ++port) captures.push_back(pin(remote.ports.at(port), mirelo::kCapturePin));
+  });
+  remoteControl.setMuteMask(0);
+  const auto local = mirelo_tools::findMireloPorts();
+  mirelo_tools::ControlFilter localControl;
+  localControl.open(local.controlFilter);
+  localControl.setMuteMask(0);
+  std::vector<std::unique_ptr<KsMidiPin>> renders;
   for (uint32_t port = 1; port <= 20; ++port) {
     renders.push_back(pin(local.ports.at(port), mirelo::kRenderPin));
-    second.withRoot([&] { captures.push_back(pin(remote.ports.at(port), mirelo::kCapturePin)); });
-    if (!renders.back() || !captures.back()) {
+    if (!renders.back() || !captures[port - 1]) {
       std::fprintf(stderr, "cannot open the pins of port %u\n", port);
       return 1;
     }
@@ -342,9 +439,11 @@ int run() {
   std::printf("One-way latency, application write to application read (%d rounds, 3-byte messages)\n",
               kLatencyRounds);
   const Summary bare = bareLatency();
-  printLatency("bare UDP multicast socket pair", bare, nullptr);
-  const Summary driver = driverLatency(*renders[0], *captures[0]);
-  printLatency("Mirelo, computer A to computer B", driver, &bare);
+  printLatency("bare UDP multicast socket pair, receiver thread", bare, nullptr);
+  printLatency("(the same in one thread: the network stack alone)", stackLatency(), &bare);
+  const DriverLatency driver = driverLatency(*renders[0], *captures[0]);
+  printLatency("Mirelo, computer A to computer B", driver.oneWay, &bare);
+  printLatency("(of which: write on A to the bytes at B's port)", driver.atPort, &bare);
   printLatency("(a device request round trip, for scale)", requestRoundTrip(localControl), &bare);
 
   {
@@ -368,8 +467,9 @@ int run() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         printLatency("JACK through the bridge and Mirelo (loop-back)", probe.measure(500), &bare);
       }
+      bridge.stop();  // SIGTERM: a JACK client that ends cleanly leaves nothing behind
     } else {
-      std::printf("  (jackd -d dummy did not start: no JACK figures)\n");
+      std::printf("  (jackd -d dummy did not start, no JACK figures: %s)\n", jack.output().c_str());
     }
   }
 
@@ -387,14 +487,17 @@ int run() {
   }
   for (auto& thread : threads) thread.join();
   Flow total;
+  const uint64_t dropsBefore = udpReceiveBufferErrors();
   double slowest = flows[0].bytesPerSecond;
   for (const Flow& flow : flows) {
     total.bytesPerSecond += flow.bytesPerSecond;
     total.sent += flow.sent;
     total.received += flow.received;
     total.corrupted += flow.corrupted;
+    total.lostInPort += flow.lostInPort;
     slowest = std::min(slowest, flow.bytesPerSecond);
   }
+  total.socketDrops = udpReceiveBufferErrors() - dropsBefore;
   printFlow("20 ports at once, each paced at 100x, sum", total);
   std::printf("  %-40s %10.0f B/s  x%7.1f wire rate\n", "20 ports at once, slowest port", slowest,
               slowest / kWireBytesPerSecond);

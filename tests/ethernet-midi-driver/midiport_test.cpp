@@ -34,9 +34,9 @@ class MidiportUsageTest : public MidiportTest, public ::testing::WithParamInterf
 // Found before anything is opened: no driver runs in these tests.
 TEST_P(MidiportUsageTest, IsAUsageError) {
   const auto result = midiport(GetParam().arguments);
-  EXPECT_EQ(result.exitCode, 2) << result.err;
-  EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("Run 'midiport -h' for the usage."), std::string::npos);
+  EXPECT_EQ(result.exitCode, 2) << result.errors;
+  EXPECT_NE(result.errors.find(GetParam().message), std::string::npos) << result.errors;
+  EXPECT_NE(result.errors.find("Run 'midiport -h' for the usage."), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -62,55 +62,55 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MidiportTest, HelpAndVersionNeedNoDriver) {
   auto result = midiport({"-h"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_NE(result.out.find("Usage: midiport"), std::string::npos);
+  EXPECT_NE(result.output.find("Usage: midiport"), std::string::npos);
   result = midiport({"status", "--version"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out.rfind("midiport ", 0), 0u) << result.out;
+  EXPECT_EQ(result.output.rfind("midiport ", 0), 0u) << result.output;
 }
 
 TEST_F(MidiportTest, WithoutADeviceHostSaysHowToStartOne) {
   host.stop();
   const auto result = midiport({"list"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("no device host is running on " + root.path().string()), std::string::npos)
-      << result.err;
+  EXPECT_NE(result.errors.find("no device host is running on " + root.path().string()), std::string::npos)
+      << result.errors;
 }
 
 TEST_F(MidiportTest, WithoutTheDriverSaysHowToStartIt) {
   ASSERT_EQ(host.addDriver(&otherDriver, u"Other"), 0u);
   const auto result = midiport({"list"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("no Ethernet MIDI driver is running on " + root.path().string()), std::string::npos)
-      << result.err;
-  EXPECT_NE(result.err.find("sc create Mirelo type= kernel"), std::string::npos);
+  EXPECT_NE(result.errors.find("no Ethernet MIDI driver is running on " + root.path().string()), std::string::npos)
+      << result.errors;
+  EXPECT_NE(result.errors.find("sc create Mirelo type= kernel"), std::string::npos);
 }
 
 TEST_F(MidiportTest, ListsThePortsAndTheControlFilter) {
   start(3);
   ASSERT_EQ(control.setMuteMask(0b110), 0u);
   const auto result = midiport({"list"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NE(result.out.find("Control filter  \\\\.\\root#media#0000#"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("Port 1   Midi01  open"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("Port 3   Midi03  muted"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("Loop-back on"), std::string::npos);
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_NE(result.output.find("Control filter  \\\\.\\root#media#0000#"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("Port 1   Midi01  open"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("Port 3   Midi03  muted"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("Loop-back on"), std::string::npos);
 }
 
 TEST_F(MidiportTest, MutesUnmutesAndSwitchesLoopBack) {
   start(4);
   auto result = midiport({"unmute", "all"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
   result = midiport({"mute", "2", "4"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NE(result.out.find("Mute mask:        0x0000A (muted: 2 4)"), std::string::npos) << result.out;
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_NE(result.output.find("Mute mask:        0x0000A (muted: 2 4)"), std::string::npos) << result.output;
   EXPECT_EQ(muteMask(), 0xAu);
   result = midiport({"loopback", "off"});
   ASSERT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, "Loop-back off\n");
+  EXPECT_EQ(result.output, "Loop-back off\n");
   EXPECT_EQ(statusWord(), 0u);
   result = midiport({"mute", "7"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("there is no port 7; the driver installed 4"), std::string::npos);
+  EXPECT_NE(result.errors.find("there is no port 7; the driver installed 4"), std::string::npos);
 }
 
 TEST_F(MidiportTest, SendsAndReceivesWithTimeStamps) {
@@ -121,9 +121,9 @@ TEST_F(MidiportTest, SendsAndReceivesWithTimeStamps) {
   ASSERT_TRUE(receiver.waitForOutput("receiving on port 2")) << receiver.output();
   ASSERT_TRUE(waitConnected(2, true));
   auto result = midiport({"send", "2", "90", "3C", "7F"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
   result = midiport({"send", "2", "0x80", "3c00"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
   EXPECT_EQ(receiver.stop(), 0);
   const std::string output = receiver.output();
   EXPECT_NE(output.find("  90 3C 7F\n"), std::string::npos) << output;
@@ -134,15 +134,15 @@ TEST_F(MidiportTest, SendingToAMutedPortWarns) {
   start(2);
   const auto result = midiport({"send", "1", "F8"});
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_NE(result.err.find("port 1 is muted: the bytes are discarded"), std::string::npos) << result.err;
+  EXPECT_NE(result.errors.find("port 1 is muted: the bytes are discarded"), std::string::npos) << result.errors;
 }
 
 TEST_F(MidiportTest, ReceiveEndsAfterItsTimeout) {
   start(1);
   unmuteAll();
   const auto result = midiport({"receive", "1", "--timeout", "300"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_EQ(result.output, "");
 }
 
 TEST_F(MidiportTest, StatusWatchPrintsEveryControlChange) {

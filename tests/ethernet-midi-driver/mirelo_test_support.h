@@ -56,7 +56,7 @@ inline uint32_t inMirelo(platform::kernel::DriverObject* host, const char16_t* p
 inline void install(const std::filesystem::path& root) {
   const auto result = testing_support::runProgram({REG_TOOL, "import", MIRELO_INSTALLATION},
                                                   {{"WN_SYSTEM_ROOT", root.string()}});
-  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  ASSERT_EQ(result.exitCode, 0) << result.output << result.errors;
 }
 
 inline const char16_t* const kParametersKey = u"System\\CurrentControlSet\\Services\\Mirelo\\Parameters";
@@ -263,7 +263,9 @@ class SecondComputer {
   bool ready() const { return ready_; }
   std::string output() const { return program_->output(); }
 
-  // Runs `body` with this computer's root as the system root.
+  // Runs `body` with this computer's root as the system root of the process.
+  // Nothing of the first computer may read the registry meanwhile (no work of
+  // its driver may be under way): its system root is the same variable.
   template <typename Body>
   void withRoot(Body body) {
     const char* previous = std::getenv("WN_SYSTEM_ROOT");

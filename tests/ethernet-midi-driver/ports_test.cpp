@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <thread>
 
 #include "platform/kernel/wdm/executive.h"
 #include "tests/ethernet-midi-driver/mirelo_test_support.h"
@@ -181,6 +182,50 @@ TEST_F(PortsTest, AWriteRightAfterOpeningWaitsForTheConnection) {
     EXPECT_EQ(readBytes(*capture, 3), noteOn(note));
   }
   EXPECT_EQ(statusWord(), 0x80000000u);
+}
+
+TEST_F(PortsTest, AWriterThatClosesRightAfterWritingLosesNothing) {
+  unmuteAll();
+  auto capture = openCapture(4);
+  ASSERT_TRUE(waitConnected(4, true));
+  std::vector<uint8_t> sent;
+  for (uint8_t note = 0; note < 10; ++note) {
+    auto render = openRender(4);
+    ASSERT_TRUE(send(*render, noteOn(note)));
+    sent.insert(sent.end(), {0x90, note, 0x7F});
+  }  // each pin closes at once: its stream goes, the send thread stops
+  EXPECT_EQ(readBytes(*capture, sent.size()), sent);
+}
+
+TEST_F(PortsTest, ConnectsAndDisconnectsOfAPortInQuickSuccessionSettleOnTheLastChange) {
+  // Streams come and go and the port is muted and unmuted at the same time,
+  // so connect and disconnect runs of the port are queued while others run.
+  const uint64_t violations = violationCount();
+  unmuteAll();
+  std::atomic<bool> failed{false};
+  const auto churn = [&](uint32_t pinId) {
+    for (int i = 0; i < 40 && !failed; ++i) {
+      uint32_t error = 0;
+      auto pin = KsMidiPin::create(found.ports.at(2), pinId, &error);
+      if (!pin || pin->setState(platform::KSSTATE_RUN) != 0) failed = true;
+    }
+  };
+  std::thread renders(churn, mirelo::kRenderPin);
+  std::thread captures(churn, mirelo::kCapturePin);
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(control.setMuteMask(i % 2 == 0 ? 2u : 0u), 0u);
+  renders.join();
+  captures.join();
+  ASSERT_FALSE(failed.load());
+  ASSERT_TRUE(eventually([&] { return !miniport(2)->Transport().IsOpen() && !miniport(2)->ConnectPending(); }));
+
+  unmuteAll();
+  auto capture = openCapture(2);
+  auto render = openRender(2);
+  ASSERT_TRUE(waitConnected(2, true));
+  ASSERT_TRUE(send(*render, noteOn(20)));
+  EXPECT_EQ(readBytes(*capture, 3), noteOn(20));
+  EXPECT_EQ(statusWord(), 0x80000000u);
+  EXPECT_EQ(violationCount(), violations);
 }
 
 TEST_F(PortsTest, AWriteAfterAFailedConnectFlagsTheProblemAndFails) {

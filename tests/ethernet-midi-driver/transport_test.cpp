@@ -4,7 +4,10 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "ethernet-midi-driver/udp_transport.h"
 #include "platform/kernel/wdm/executive.h"
@@ -204,6 +207,58 @@ TEST_F(TransportTest, SendingWithoutARouteFailsOnceAtDispatchLevel) {
   EXPECT_TRUE(recorder.atDispatchLevel);
   close();
   ASSERT_TRUE(testing_support::runIp({"route", "add", "224.0.0.0/4", "dev", "lo"}));
+}
+
+// A receive routine that stays inside its indication until released.
+struct HeldIndication {
+  std::atomic<bool> entered{false};
+  std::atomic<bool> release{false};
+
+  static NtStatus receive(void* context, const uint8_t*, uint32_t, bool) {
+    auto* self = static_cast<HeldIndication*>(context);
+    self->entered = true;
+    while (!self->release) std::this_thread::sleep_for(1ms);
+    return STATUS_SUCCESS;
+  }
+};
+
+TEST_F(TransportTest, CloseWaitsForAnIndicationStillRunningAndThenClosesTheHandle) {
+  HeldIndication held;
+  transport = std::make_unique<UdpTransport>();
+  ASSERT_EQ(transport->OpenAddress(groupAddress(), htons(kFirstPort + 4), &HeldIndication::receive,
+                                   &Recorder::failure, &held),
+            STATUS_SUCCESS);
+  ASSERT_EQ(transport->EnableReceive(), STATUS_SUCCESS);
+  RawSocket other(0, false, testing_support::kSecondComputerAddress);
+  ASSERT_TRUE(other.sendTo(kFirstPort + 4, {0xF8}));
+  ASSERT_TRUE(eventually([&] { return held.entered.load(); }));
+
+  std::mutex outputMutex;
+  std::string output;
+  setDebugOutput([&](std::string_view text) {
+    std::lock_guard lock(outputMutex);
+    output.append(text);
+  });
+  transport->DisableReceive();
+  std::atomic<bool> closed{false};
+  std::thread closer([&] {
+    transport->CloseAddress();
+    closed = true;
+  });
+  std::this_thread::sleep_for(300ms);  // several of the close's 50 ms rounds
+  EXPECT_FALSE(closed.load());
+  EXPECT_GE(kernelHandleCount(), 1u);  // the address handle is still there
+  held.release = true;
+  closer.join();
+  setDebugOutput(nullptr);
+  EXPECT_FALSE(transport->IsOpen());
+  EXPECT_EQ(kernelHandleCount(), 0u);  // closed, not lost
+  size_t said = 0;
+  for (size_t at = output.find("waiting for a receive indication"); at != std::string::npos;
+       at = output.find("waiting for a receive indication", at + 1)) {
+    ++said;
+  }
+  EXPECT_EQ(said, 1u) << output;
 }
 
 // ---------------------------------------------------------------- a transport that never finishes a send

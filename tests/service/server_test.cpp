@@ -251,12 +251,12 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
 
   // A Windows volume (3060) → the mixer output gains.
   const ProgramResult volume = usbaudioSim({"volume", "0", "playback", "1", "0", "-12.5"});
-  ASSERT_EQ(volume.exitCode, 0) << volume.err;
+  ASSERT_EQ(volume.exitCode, 0) << volume.errors;
   ORVANE_MIXER_GAIN read[1] = {{{0, 2, {0, 0}}, 0, 0, 0}};
   EXPECT_TRUE(eventually([&] { return device.ioctlGetMixerGains(read, 1) == 0 && read[0].gain == -1250; }))
       << read[0].gain;
   const ProgramResult silent = usbaudioSim({"volume", "0", "playback", "1", "1", "silence", "mute"});
-  ASSERT_EQ(silent.exitCode, 0) << silent.err;
+  ASSERT_EQ(silent.exitCode, 0) << silent.errors;
   ORVANE_MIXER_GAIN right[1] = {{{0, 3, {0, 0}}, 0, 0, 0}};
   EXPECT_TRUE(eventually([&] { return device.ioctlGetMixerGains(right, 1) == 0 && right[0].gain == -9000; }))
       << "silence is -90 dB, the lowest gain the service sets";
@@ -268,7 +268,7 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
   ASSERT_EQ(device.ioctlGetMixerGains(spdif, 1), 0u);
   const int16_t spdifGain = spdif[0].gain;
   const ProgramResult midi = usbaudioSim({"volume", "0", "playback", "9", "0", "-30"});
-  ASSERT_EQ(midi.exitCode, 0) << midi.err;
+  ASSERT_EQ(midi.exitCode, 0) << midi.errors;
   // A later volume change taking effect shows that the MIDI one was handled.
   ASSERT_EQ(usbaudioSim({"volume", "0", "playback", "1", "0", "-3"}).exitCode, 0);
   EXPECT_TRUE(eventually([&] { return device.ioctlGetMixerGains(read, 1) == 0 && read[0].gain == -300; }));
@@ -307,7 +307,7 @@ TEST_F(ServerTest, AFailingKernelDriverStepIsAnsweredAndTheNextRequestRecovers) 
     const uint32_t rate = otherRate(streamingStatus().sampleRate);  // read before the fault counts requests
     const ProgramResult fault =
         usbaudioSim({"fail", c.code, "ORVANE_STATUS_DEVICE_REMOVED", "1", "--after", c.letThrough});
-    ASSERT_EQ(fault.exitCode, 0) << fault.err;
+    ASSERT_EQ(fault.exitCode, 0) << fault.errors;
     EXPECT_EQ(setRate(rate), ORVANE_STATUS_DEVICE_REMOVED) << c.what;
     EXPECT_EQ(serviceNotifications(), c.notified) << c.what;
     EXPECT_EQ(streamingStatus().state, c.stateAfter) << c.what << "\n" << state();
@@ -333,11 +333,11 @@ TEST_F(ServerTest, AServiceKilledMidRequestLeavesTheClientAClearStatusAndComesBa
   EXPECT_LT(took, std::chrono::seconds(5)) << "no wait for the 30 s time-out";
 
   const ProgramResult status = machine("status");
-  EXPECT_TRUE(contains(status.out, "quintorsvc")) << status.out;
-  EXPECT_TRUE(contains(status.out, "ended unexpectedly (exit code 137)")) << status.out;
+  EXPECT_TRUE(contains(status.output, "quintorsvc")) << status.output;
+  EXPECT_TRUE(contains(status.output, "ended unexpectedly (exit code 137)")) << status.output;
   const ProgramResult started = machine("start");
-  EXPECT_EQ(started.exitCode, 0) << started.out;
-  EXPECT_TRUE(contains(started.out, "Starting quintorsvc (Quintor Control) ... running")) << started.out;
+  EXPECT_EQ(started.exitCode, 0) << started.output;
+  EXPECT_TRUE(contains(started.output, "Starting quintorsvc (Quintor Control) ... running")) << started.output;
   ASSERT_TRUE(waitForServer());
   EXPECT_EQ(setRate(96000), 0u);
 }

@@ -63,7 +63,7 @@ class CommandLineTest : public ::testing::Test {
 TEST_F(CommandLineTest, TextsAndExitCodes) {
   struct Case {
     std::vector<std::string> arguments;
-    std::string out;
+    std::string output;
     int exitCode;
   } cases[] = {
       {{}, "No arguments given, use -h.\n", 1},
@@ -81,18 +81,18 @@ TEST_F(CommandLineTest, TextsAndExitCodes) {
   for (const Case& c : cases) {
     const ProgramResult result = quintorsvc(c.arguments);
     const std::string what = c.arguments.empty() ? "(none)" : c.arguments[0];
-    EXPECT_EQ(result.out, c.out) << what;
+    EXPECT_EQ(result.output, c.output) << what;
     EXPECT_EQ(result.exitCode, c.exitCode) << what;
   }
-  EXPECT_EQ(quintorsvc({"-stop"}).err,
+  EXPECT_EQ(quintorsvc({"-stop"}).errors,
             "quintorsvc: error 1060: The specified service does not exist as an installed service.\n")
       << "the full number where the user reads it";
 }
 
 TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   const ProgramResult installed = quintorsvc({"-install", "ignored"});
-  ASSERT_EQ(installed.exitCode, 0) << installed.err;
-  EXPECT_EQ(installed.out, "Service installed successfully.\n");
+  ASSERT_EQ(installed.exitCode, 0) << installed.errors;
+  EXPECT_EQ(installed.output, "Service installed successfully.\n");
 
   platform::RegistryKey key;
   ASSERT_EQ(platform::RegistryKey::open(platform::RegistryHive::LocalMachine,
@@ -130,12 +130,12 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_EQ(value, 7u);
 
   const ProgramResult stopped = quintorsvc({"-stop"});
-  EXPECT_EQ(stopped.out, "Error stopping service.\n");
+  EXPECT_EQ(stopped.output, "Error stopping service.\n");
   EXPECT_EQ(stopped.exitCode, 1062 % 256) << "installed but not running";
 
   EXPECT_EQ(quintorsvc({"-install"}).exitCode, 0) << "installing again replaces it";
   const ProgramResult removed = quintorsvc({"-uninstall"});
-  EXPECT_EQ(removed.out, "Service uninstalled successfully.\n");
+  EXPECT_EQ(removed.output, "Service uninstalled successfully.\n");
   EXPECT_EQ(removed.exitCode, 0);
   EXPECT_EQ(platform::RegistryKey::open(platform::RegistryHive::LocalMachine,
                                         u"SYSTEM\\CurrentControlSet\\Services\\quintorsvc", platform::KEY_READ, key),
@@ -202,7 +202,7 @@ class ServiceHostTest : public ServiceMachineTest {
 
 TEST_F(ServiceHostTest, StopAndStartThroughTheServiceControlManager) {
   const ProgramResult stopped = quintorsvc({"-stop"});
-  EXPECT_EQ(stopped.out, "Service stopped successfully.\n");
+  EXPECT_EQ(stopped.output, "Service stopped successfully.\n");
   EXPECT_EQ(stopped.exitCode, 0);
   EXPECT_EQ(serviceStatus().currentState, platform::SERVICE_STOPPED);
   EXPECT_EQ(serviceStatus().win32ExitCode, 0u);
@@ -210,7 +210,7 @@ TEST_F(ServiceHostTest, StopAndStartThroughTheServiceControlManager) {
   EXPECT_TRUE(hasEvent(u"quintorsvc terminating.\r\n"));
 
   const ProgramResult started = quintorsvc({"-start"});
-  EXPECT_EQ(started.out, "Service started successfully.\n");
+  EXPECT_EQ(started.output, "Service started successfully.\n");
   EXPECT_EQ(started.exitCode, 0);
   EXPECT_TRUE(waitForServer());
   EXPECT_TRUE(hasEvent(u"quintorsvc started\r\nExePath: " + platform::toWide(QUINTORSVC) +
@@ -225,17 +225,17 @@ TEST_F(ServiceHostTest, AStopThatTakesLongerThanFiveSecondsGives1460) {
   const auto begin = std::chrono::steady_clock::now();
   const ProgramResult stopped = quintorsvc({"-stop"});
   EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
-  EXPECT_EQ(stopped.out, "Error stopping service.\n");
+  EXPECT_EQ(stopped.output, "Error stopping service.\n");
   EXPECT_EQ(stopped.exitCode, 1460 % 256);
-  EXPECT_TRUE(contains(stopped.err, "error 1460")) << stopped.err;
+  EXPECT_TRUE(contains(stopped.errors, "error 1460")) << stopped.errors;
   EXPECT_TRUE(eventually([] { return serviceStatus().currentState == platform::SERVICE_STOPPED; }))
       << "it stops once the request is answered";
 }
 
 TEST_F(ServiceHostTest, InstallOnARunningServiceStopsItAndInstallsItAgain) {
   const ProgramResult installed = quintorsvc({"-install"});
-  EXPECT_EQ(installed.out, "Service installed successfully.\n");
-  EXPECT_EQ(installed.exitCode, 0) << installed.err;
+  EXPECT_EQ(installed.output, "Service installed successfully.\n");
+  EXPECT_EQ(installed.exitCode, 0) << installed.errors;
   EXPECT_EQ(serviceStatus().currentState, platform::SERVICE_STOPPED);
   EXPECT_EQ(quintorsvc({"-start"}).exitCode, 0);
   EXPECT_TRUE(waitForServer());

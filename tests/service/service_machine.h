@@ -120,7 +120,7 @@ class ServiceMachineTest : public ::testing::Test {
     ASSERT_EQ(platform::registerKernelDriver(sim_testing::kServiceName, platform::toWide(WN_USBAUDIO_SIM_MODULE)), 0u);
     prepareRegistry();
     const ProgramResult installed = quintorsvc({"-install"});
-    ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+    ASSERT_EQ(installed.exitCode, 0) << installed.output << installed.errors;
     startMachine();
   }
 
@@ -133,7 +133,7 @@ class ServiceMachineTest : public ::testing::Test {
 
   void startMachine() {
     const ProgramResult started = machine("start");
-    ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
+    ASSERT_EQ(started.exitCode, 0) << started.output << started.errors;
     ASSERT_TRUE(waitForServer()) << state();
     if (!client.isOpen()) {
       ASSERT_EQ(client.openConnection(sim_testing::kPanelLink, ORVANE_CLIENT_TYPE_PANEL, true), 0u);
@@ -144,7 +144,7 @@ class ServiceMachineTest : public ::testing::Test {
   // What a failed test leaves to look at: the machine, the event log and the
   // service's output.
   void describeMachine() {
-    std::string text = machine("status").out + runProgram({EVENTLOG_TOOL}).out;
+    std::string text = machine("status").output + runProgram({EVENTLOG_TOOL}).output;
     std::ifstream log(root_.path() / "services" / "quintorsvc.log");
     text += "quintorsvc output:\n" + std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
     std::fprintf(stderr, "%s\n", text.c_str());

@@ -82,13 +82,13 @@ ProgramResult runProgram(const std::vector<std::string>& argv, const std::map<st
   ::close(err[1]);
   std::string errors;
   std::thread errorReader([&] { errors = readAll(err[0]); });
-  result.out = readAll(out[0]);
+  result.output = readAll(out[0]);
   errorReader.join();
   ::close(out[0]);
   ::close(err[0]);
-  result.err = errors;
+  result.errors = errors;
   if (pid < 0) {
-    result.err = "cannot start " + argv[0];
+    result.errors = "cannot start " + argv[0];
     return result;
   }
   int status = 0;

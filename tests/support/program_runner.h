@@ -13,8 +13,8 @@ namespace testing_support {
 
 struct ProgramResult {
   int exitCode = -1;  // 128 + signal for a program ended by a signal
-  std::string out;  // standard output
-  std::string err;  // standard error
+  std::string output;  // standard output
+  std::string errors;  // standard error
 };
 
 // Runs `argv` with `environment` added to this process's environment.

@@ -74,20 +74,20 @@ class ServiceToolsTest : public ::testing::Test {
                                           "start=", start};
     if (!depend.empty()) arguments.insert(arguments.end(), {"depend=", depend});
     const ProgramResult created = sc(arguments);
-    ASSERT_EQ(created.exitCode, 0) << created.err;
-    EXPECT_EQ(created.out, "[SC] CreateService SUCCESS\n");
+    ASSERT_EQ(created.exitCode, 0) << created.errors;
+    EXPECT_EQ(created.output, "[SC] CreateService SUCCESS\n");
   }
 
   void registerSimulatedDriver() {
     const ProgramResult created =
         sc({"create", "usbaudio_sim", "type=", "kernel", "start=", "system", "binPath=", WN_USBAUDIO_SIM_MODULE});
-    ASSERT_EQ(created.exitCode, 0) << created.err;
+    ASSERT_EQ(created.exitCode, 0) << created.errors;
   }
 
   static uint32_t processIdOf(const std::string& name) {
     const ProgramResult query = sc({"query", name});
-    const size_t at = query.out.find("PID                : ");
-    return at == std::string::npos ? 0 : static_cast<uint32_t>(std::stoul(query.out.substr(at + 21)));
+    const size_t at = query.output.find("PID                : ");
+    return at == std::string::npos ? 0 : static_cast<uint32_t>(std::stoul(query.output.substr(at + 21)));
   }
 
   testing_support::TestSystemRoot root_;
@@ -112,12 +112,12 @@ TEST_F(ServiceToolsTest, ScCommandLineErrorsComeBeforeAnyEffect) {
   for (const Case& c : cases) {
     const ProgramResult result = sc(c.arguments);
     EXPECT_EQ(result.exitCode, 2) << c.text;
-    EXPECT_TRUE(contains(result.err, c.text)) << result.err;
+    EXPECT_TRUE(contains(result.errors, c.text)) << result.errors;
   }
-  EXPECT_EQ(sc({"list"}).out, "NAME                 TYPE                 STATE          PID      DISPLAY NAME\n")
+  EXPECT_EQ(sc({"list"}).output, "NAME                 TYPE                 STATE          PID      DISPLAY NAME\n")
       << "nothing was created";
   EXPECT_EQ(sc({"--version"}).exitCode, 0);
-  EXPECT_TRUE(contains(sc({"-h"}).out, "Usage: sc"));
+  EXPECT_TRUE(contains(sc({"-h"}).output, "Usage: sc"));
 }
 
 TEST_F(ServiceToolsTest, ScManagesAService) {
@@ -125,37 +125,37 @@ TEST_F(ServiceToolsTest, ScManagesAService) {
   EXPECT_EQ(sc({"description", "toy", "A toy for the tests"}).exitCode, 0);
   const ProgramResult config = sc({"qc", "toy"});
   EXPECT_EQ(config.exitCode, 0);
-  EXPECT_TRUE(contains(config.out, "TYPE               : 10 WIN32_OWN_PROCESS")) << config.out;
-  EXPECT_TRUE(contains(config.out, "START_TYPE         : 3  DEMAND_START")) << config.out;
-  EXPECT_TRUE(contains(config.out, "DESCRIPTION        : A toy for the tests")) << config.out;
-  EXPECT_TRUE(contains(config.out, "SERVICE_START_NAME : LocalSystem")) << config.out;
+  EXPECT_TRUE(contains(config.output, "TYPE               : 10 WIN32_OWN_PROCESS")) << config.output;
+  EXPECT_TRUE(contains(config.output, "START_TYPE         : 3  DEMAND_START")) << config.output;
+  EXPECT_TRUE(contains(config.output, "DESCRIPTION        : A toy for the tests")) << config.output;
+  EXPECT_TRUE(contains(config.output, "SERVICE_START_NAME : LocalSystem")) << config.output;
 
   const ProgramResult failed = sc({"create", "toy", "binPath=", "/bin/true"});
   EXPECT_EQ(failed.exitCode, 1);
-  EXPECT_EQ(failed.err, "sc: CreateService FAILED 1073: The specified service already exists.\n");
+  EXPECT_EQ(failed.errors, "sc: CreateService FAILED 1073: The specified service already exists.\n");
 
   const ProgramResult started = sc({"start", "toy", "--wait"});
-  ASSERT_EQ(started.exitCode, 0) << started.err;
-  EXPECT_TRUE(contains(started.out, "STATE              : 4  RUNNING")) << started.out;
-  EXPECT_TRUE(contains(started.out, "(STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)")) << started.out;
+  ASSERT_EQ(started.exitCode, 0) << started.errors;
+  EXPECT_TRUE(contains(started.output, "STATE              : 4  RUNNING")) << started.output;
+  EXPECT_TRUE(contains(started.output, "(STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)")) << started.output;
   EXPECT_NE(processIdOf("toy"), 0u);
   const ProgramResult again = sc({"start", "toy"});
   EXPECT_EQ(again.exitCode, 1);
-  EXPECT_EQ(again.err, "sc: StartService FAILED 1056: An instance of the service is already running.\n");
+  EXPECT_EQ(again.errors, "sc: StartService FAILED 1056: An instance of the service is already running.\n");
   const ProgramResult listed = sc({"list"});
-  EXPECT_TRUE(contains(listed.out, "toy                  WIN32_OWN_PROCESS    RUNNING")) << listed.out;
+  EXPECT_TRUE(contains(listed.output, "toy                  WIN32_OWN_PROCESS    RUNNING")) << listed.output;
 
   const ProgramResult stopped = sc({"stop", "toy", "--wait"});
-  ASSERT_EQ(stopped.exitCode, 0) << stopped.err;
-  EXPECT_TRUE(contains(stopped.out, "STATE              : 1  STOPPED")) << stopped.out;
+  ASSERT_EQ(stopped.exitCode, 0) << stopped.errors;
+  EXPECT_TRUE(contains(stopped.output, "STATE              : 1  STOPPED")) << stopped.output;
   const ProgramResult stopAgain = sc({"stop", "toy"});
   EXPECT_EQ(stopAgain.exitCode, 1);
-  EXPECT_EQ(stopAgain.err, "sc: ControlService FAILED 1062: The service has not been started.\n");
+  EXPECT_EQ(stopAgain.errors, "sc: ControlService FAILED 1062: The service has not been started.\n");
 
-  EXPECT_EQ(sc({"delete", "toy"}).out, "[SC] DeleteService SUCCESS\n");
+  EXPECT_EQ(sc({"delete", "toy"}).output, "[SC] DeleteService SUCCESS\n");
   const ProgramResult gone = sc({"query", "toy"});
   EXPECT_EQ(gone.exitCode, 1);
-  EXPECT_EQ(gone.err, "sc: OpenService FAILED 1060: The specified service does not exist as an installed service.\n");
+  EXPECT_EQ(gone.errors, "sc: OpenService FAILED 1060: The specified service does not exist as an installed service.\n");
 }
 
 TEST_F(ServiceToolsTest, ScExplainsWhatRunsWithTheMachine) {
@@ -165,10 +165,10 @@ TEST_F(ServiceToolsTest, ScExplainsWhatRunsWithTheMachine) {
   for (const std::string name : {"usbaudio_sim", "needsMachine"}) {
     const ProgramResult result = sc({"start", name});
     EXPECT_EQ(result.exitCode, 1) << name;
-    EXPECT_TRUE(contains(result.err, "start it with `machine start`")) << result.err;
+    EXPECT_TRUE(contains(result.errors, "start it with `machine start`")) << result.errors;
   }
   const ProgramResult query = sc({"query", "usbaudio_sim"});
-  EXPECT_TRUE(contains(query.out, "TYPE               : 1  KERNEL_DRIVER")) << query.out;
+  EXPECT_TRUE(contains(query.output, "TYPE               : 1  KERNEL_DRIVER")) << query.output;
 }
 
 TEST_F(ServiceToolsTest, EventlogPrintsEveryLogOldestFirstAndFollows) {
@@ -192,17 +192,17 @@ TEST_F(ServiceToolsTest, EventlogPrintsEveryLogOldestFirstAndFollows) {
   write(u"quintorsvc", platform::EVENTLOG_ERROR_TYPE, 0xE0070003, {u"first line\r\nsecond line\r\n"});
 
   const ProgramResult all = eventlog({});
-  ASSERT_EQ(all.exitCode, 0) << all.err;
-  const size_t first = all.out.find("  Information  Service Control Manager  7036  The Quintor Control service entered "
+  ASSERT_EQ(all.exitCode, 0) << all.errors;
+  const size_t first = all.output.find("  Information  Service Control Manager  7036  The Quintor Control service entered "
                                     "the running state.\n");
-  const size_t second = all.out.find("  Error        quintorsvc  3  The description for Event ID 3");
-  EXPECT_NE(first, std::string::npos) << all.out;
-  EXPECT_NE(second, std::string::npos) << all.out;
+  const size_t second = all.output.find("  Error        quintorsvc  3  The description for Event ID 3");
+  EXPECT_NE(first, std::string::npos) << all.output;
+  EXPECT_NE(second, std::string::npos) << all.output;
   EXPECT_LT(first, second) << "oldest first";
-  EXPECT_TRUE(contains(all.out, "\n    first line\n    second line\n")) << all.out;
+  EXPECT_TRUE(contains(all.output, "\n    first line\n    second line\n")) << all.output;
 
-  EXPECT_FALSE(contains(eventlog({"-n", "1"}).out, "Service Control Manager"));
-  EXPECT_FALSE(contains(eventlog({"--log", "System"}).out, "quintorsvc"));
+  EXPECT_FALSE(contains(eventlog({"-n", "1"}).output, "Service Control Manager"));
+  EXPECT_FALSE(contains(eventlog({"--log", "System"}).output, "quintorsvc"));
   EXPECT_EQ(eventlog({"-n", "x"}).exitCode, 2);
   EXPECT_EQ(eventlog({"extra"}).exitCode, 2);
 
@@ -240,57 +240,57 @@ TEST_F(ServiceToolsTest, MachineStartsStopsAndRecovers) {
 
   ProgramResult result = machine("stop");
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_TRUE(contains(result.out, "The machine is not running")) << result.out;
+  EXPECT_TRUE(contains(result.output, "The machine is not running")) << result.output;
 
   result = machine("start");
-  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_TRUE(contains(result.out, "Starting the device host ... running (pid ")) << result.out;
-  EXPECT_TRUE(contains(result.out, "kernel drivers: usbaudio_sim")) << result.out;
-  const size_t base = result.out.find("Starting base (base) ... running");
-  const size_t top = result.out.find("Starting top (top) ... running");
-  EXPECT_NE(base, std::string::npos) << result.out;
+  ASSERT_EQ(result.exitCode, 0) << result.output << result.errors;
+  EXPECT_TRUE(contains(result.output, "Starting the device host ... running (pid ")) << result.output;
+  EXPECT_TRUE(contains(result.output, "kernel drivers: usbaudio_sim")) << result.output;
+  const size_t base = result.output.find("Starting base (base) ... running");
+  const size_t top = result.output.find("Starting top (top) ... running");
+  EXPECT_NE(base, std::string::npos) << result.output;
   EXPECT_LT(base, top) << "dependencies first";
-  EXPECT_FALSE(contains(result.out, "manual")) << "only automatic services start";
+  EXPECT_FALSE(contains(result.output, "manual")) << "only automatic services start";
 
   result = machine("start");
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_TRUE(contains(result.out, "The machine is already running")) << result.out;
+  EXPECT_TRUE(contains(result.output, "The machine is already running")) << result.output;
 
   result = machine("status");
-  EXPECT_TRUE(contains(result.out, ": running\n")) << result.out;
-  EXPECT_TRUE(contains(result.out, "usbaudio_sim           kernel driver    RUNNING")) << result.out;
-  EXPECT_TRUE(contains(result.out, "top                    service          RUNNING        pid ")) << result.out;
+  EXPECT_TRUE(contains(result.output, ": running\n")) << result.output;
+  EXPECT_TRUE(contains(result.output, "usbaudio_sim           kernel driver    RUNNING")) << result.output;
+  EXPECT_TRUE(contains(result.output, "top                    service          RUNNING        pid ")) << result.output;
 
   // A service killed with kill -9 is reported, and start brings it back.
   const uint32_t topPid = processIdOf("top");
   ASSERT_NE(topPid, 0u);
   ::kill(static_cast<pid_t>(topPid), SIGKILL);
-  ASSERT_TRUE(eventually([&] { return contains(machine("status").out, "ended unexpectedly (exit code 137)"); }));
+  ASSERT_TRUE(eventually([&] { return contains(machine("status").output, "ended unexpectedly (exit code 137)"); }));
   result = machine("start");
-  EXPECT_EQ(result.exitCode, 0) << result.out;
-  EXPECT_TRUE(contains(result.out, "top was stopped: it ended unexpectedly (exit code 137).")) << result.out;
-  EXPECT_TRUE(contains(result.out, "Starting top (top) ... running")) << result.out;
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "top was stopped: it ended unexpectedly (exit code 137).")) << result.output;
+  EXPECT_TRUE(contains(result.output, "Starting top (top) ... running")) << result.output;
 
   // So is a device host killed with kill -9.
   const uint32_t hostPid = processIdOf("PlugPlay");
   ASSERT_NE(hostPid, 0u);
   ::kill(static_cast<pid_t>(hostPid), SIGKILL);
-  ASSERT_TRUE(eventually([&] { return contains(machine("status").out, "(it ended unexpectedly)"); }));
+  ASSERT_TRUE(eventually([&] { return contains(machine("status").output, "(it ended unexpectedly)"); }));
   result = machine("start");
-  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_TRUE(contains(result.out, "The device host ended unexpectedly")) << result.out;
-  EXPECT_TRUE(contains(result.out, "Starting the device host ... running")) << result.out;
+  EXPECT_EQ(result.exitCode, 0) << result.output << result.errors;
+  EXPECT_TRUE(contains(result.output, "The device host ended unexpectedly")) << result.output;
+  EXPECT_TRUE(contains(result.output, "Starting the device host ... running")) << result.output;
 
   result = machine("stop");
-  EXPECT_EQ(result.exitCode, 0) << result.out;
-  const size_t stopTop = result.out.find("Stopping top ... stopped");
-  const size_t stopBase = result.out.find("Stopping base ... stopped");
-  EXPECT_NE(stopTop, std::string::npos) << result.out;
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  const size_t stopTop = result.output.find("Stopping top ... stopped");
+  const size_t stopBase = result.output.find("Stopping base ... stopped");
+  EXPECT_NE(stopTop, std::string::npos) << result.output;
   EXPECT_LT(stopTop, stopBase) << "dependents first";
-  EXPECT_TRUE(contains(result.out, "Stopping the device host (pid ")) << result.out;
+  EXPECT_TRUE(contains(result.output, "Stopping the device host (pid ")) << result.output;
   EXPECT_TRUE(eventually([&] { return testing_support::processesOfRoot(root_.path()).empty(); }))
       << "nothing of the machine runs";
-  EXPECT_TRUE(contains(machine("status").out, ": stopped\n"));
+  EXPECT_TRUE(contains(machine("status").output, ": stopped\n"));
   EXPECT_EQ(machine("reboot").exitCode, 2);
   EXPECT_EQ(runProgram({MACHINE_TOOL}).exitCode, 2);
 }

@@ -64,21 +64,10 @@ NtStatus sendPnp(DeviceObject* physical, uint8_t minorFunction) {
   while (top->attachedDevice != nullptr) top = top->attachedDevice;
   Irp* irp = ioAllocateIrp(top->stackSize, false);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  Event done;
-  IoStatusBlock status;
-  keInitializeEvent(&done, NotificationEvent, false);
-  irp->threaded = true;
-  irp->userEvent = &done;
-  irp->userIosb = &status;
   IoStackLocation* next = ioGetNextIrpStackLocation(irp);
   next->majorFunction = IRP_MJ_PNP;
   next->minorFunction = minorFunction;
-  NtStatus result = ioCallDriver(top, irp);
-  if (result == STATUS_PENDING) {
-    keWaitForSingleObject(&done, Executive, KernelMode, false, nullptr);
-    result = status.status;
-  }
-  return result;
+  return ioCallDriverAndWait(top, irp);
 }
 
 class RunningDriver {

@@ -384,29 +384,33 @@ void initializeObjectAttributes(ObjectAttributes* attributes, UnicodeString* nam
   attributes->attributes = flags;
 }
 
-NtStatus ioSendFileRequest(FileObject* file, uint8_t major, const FILE_FULL_EA_INFORMATION* ea, uint32_t eaLength,
-                           uint32_t desiredAccess) {
-  DeviceObject* device = ioGetRelatedDeviceObject(file);
-  Irp* irp = ioAllocateIrp(device->stackSize, false);
-  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+NtStatus ioCallDriverAndWait(DeviceObject* device, Irp* irp) {
   Event done;
   IoStatusBlock status;
   keInitializeEvent(&done, NotificationEvent, false);
   irp->threaded = true;
   irp->userEvent = &done;
   irp->userIosb = &status;
-  IoStackLocation* next = ioGetNextIrpStackLocation(irp);
-  next->majorFunction = major;
-  next->fileObject = file;
-  next->parameters.create.eaBuffer = ea;
-  next->parameters.create.eaLength = eaLength;
-  next->parameters.create.desiredAccess = desiredAccess;
   NtStatus result = ioCallDriver(device, irp);
   if (result == STATUS_PENDING) {
     keWaitForSingleObject(&done, Executive, KernelMode, false, nullptr);
     result = status.status;
   }
   return result;
+}
+
+NtStatus ioSendFileRequest(FileObject* file, uint8_t major, const FILE_FULL_EA_INFORMATION* ea, uint32_t eaLength,
+                           uint32_t desiredAccess) {
+  DeviceObject* device = ioGetRelatedDeviceObject(file);
+  Irp* irp = ioAllocateIrp(device->stackSize, false);
+  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  IoStackLocation* next = ioGetNextIrpStackLocation(irp);
+  next->majorFunction = major;
+  next->fileObject = file;
+  next->parameters.create.eaBuffer = ea;
+  next->parameters.create.eaLength = eaLength;
+  next->parameters.create.desiredAccess = desiredAccess;
+  return ioCallDriverAndWait(device, irp);
 }
 
 void FileObject::deleteProcedure() {

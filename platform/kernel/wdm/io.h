@@ -280,6 +280,10 @@ NtStatus zwCreateFile(Handle* fileHandle, uint32_t desiredAccess, ObjectAttribut
                       uint32_t shareAccess, uint32_t createDisposition, uint32_t createOptions,
                       const void* eaBuffer, uint32_t eaLength);
 
+// Sends a request the caller prepared (next stack location) and waits for
+// its final status; the request is freed when it completes.
+NtStatus ioCallDriverAndWait(DeviceObject* device, Irp* irp);
+
 // Sends a create (with its extended attributes), cleanup or close request
 // about `file` to the device it was opened on, and waits for it.
 NtStatus ioSendFileRequest(FileObject* file, uint8_t majorFunction, const FILE_FULL_EA_INFORMATION* ea = nullptr,

@@ -31,6 +31,20 @@ PortBase::~PortBase() {
   countPortClassObject(-1);
 }
 
+NtStatus PortBase::NonDelegatingQueryInterface(const Guid& iid, void** object) {
+  if (object == nullptr) return STATUS_INVALID_PARAMETER;
+  if (iid == IID_IPortEvents) {
+    *object = static_cast<IPortEvents*>(this);
+  } else if (iid == IID_ISubdevice) {
+    *object = static_cast<ISubdevice*>(this);
+  } else {
+    *object = nullptr;
+    return STATUS_INVALID_PARAMETER;
+  }
+  NonDelegatingAddRef();
+  return STATUS_SUCCESS;
+}
+
 NtStatus PortBase::initBase(DeviceObject* device, IMiniport* miniport) {
   const PCFILTER_DESCRIPTOR* description = nullptr;
   const NtStatus status = miniport->GetDescription(&description);
@@ -171,6 +185,17 @@ NtStatus returnValue(Irp* irp, uint32_t capacity, const Value& value) {
   return completeIrp(irp, STATUS_SUCCESS, sizeof(Value));
 }
 
+// The head of a property or event request and what it addresses: the
+// filter, or with the topology flag (the same bit for both) the node that
+// follows the identifier (KSNODEPROPERTY and KSE_NODE have one layout).
+struct RequestTarget {
+  KSIDENTIFIER head{};
+  uint32_t node = PCFILTER_NODE;
+  uint32_t headSize = sizeof(KSIDENTIFIER);
+  const PCAUTOMATION_TABLE* table = nullptr;
+};
+static_assert(KSPROPERTY_TYPE_TOPOLOGY == KSEVENT_TYPE_TOPOLOGY && sizeof(KSNODEPROPERTY) == sizeof(KSE_NODE));
+
 class Filter final : public KsObject {
  public:
   Filter(PortBase* port, FileObject* file) : port_(port), file_(file) { port_->NonDelegatingAddRef(); }
@@ -203,22 +228,14 @@ class Filter final : public KsObject {
 
  private:
   NtStatus property(Irp* irp, const uint8_t* input, uint32_t inputLength, uint32_t capacity) {
-    if (input == nullptr || inputLength < sizeof(KSPROPERTY)) return completeIrp(irp, STATUS_BUFFER_TOO_SMALL);
-    KSPROPERTY head;
-    std::memcpy(&head, input, sizeof head);
-    const PCFILTER_DESCRIPTOR* descriptor = port_->descriptor();
-    const PCAUTOMATION_TABLE* table = descriptor->automationTable;
-    uint32_t node = PCFILTER_NODE;
-    uint32_t headSize = sizeof(KSPROPERTY);
-    if ((head.flags & KSPROPERTY_TYPE_TOPOLOGY) != 0) {
-      if (inputLength < sizeof(KSNODEPROPERTY)) return completeIrp(irp, STATUS_BUFFER_TOO_SMALL);
-      KSNODEPROPERTY nodeHead;
-      std::memcpy(&nodeHead, input, sizeof nodeHead);
-      node = nodeHead.nodeId;
-      if (node >= descriptor->nodeCount) return completeIrp(irp, STATUS_INVALID_PARAMETER);
-      table = descriptor->nodes[node].automationTable;
-      headSize = sizeof(KSNODEPROPERTY);
-    } else if (head.set == platform::KSPROPSETID_Pin) {
+    RequestTarget target;
+    const NtStatus parsed = parseTarget(input, inputLength, &target);
+    if (parsed != STATUS_SUCCESS) return completeIrp(irp, parsed);
+    const KSPROPERTY& head = target.head;
+    const uint32_t node = target.node;
+    const uint32_t headSize = target.headSize;
+    const PCAUTOMATION_TABLE* table = target.table;
+    if (node == PCFILTER_NODE && head.set == platform::KSPROPSETID_Pin) {
       return pinProperty(irp, head, input, inputLength, capacity);
     }
     const PCPROPERTY_ITEM* item = findProperty(table, head.set, head.id);
@@ -279,22 +296,13 @@ class Filter final : public KsObject {
   // says how to signal the event is the output buffer; as the device host
   // carries only input bytes to the driver, a caller appends it to the input.
   NtStatus enableEvent(Irp* irp, const uint8_t* input, uint32_t inputLength, uint32_t capacity) {
-    if (input == nullptr || inputLength < sizeof(KSEVENT)) return completeIrp(irp, STATUS_BUFFER_TOO_SMALL);
-    KSEVENT head;
-    std::memcpy(&head, input, sizeof head);
-    const PCFILTER_DESCRIPTOR* descriptor = port_->descriptor();
-    const PCAUTOMATION_TABLE* table = descriptor->automationTable;
-    uint32_t node = PCFILTER_NODE;
-    uint32_t headSize = sizeof(KSEVENT);
-    if ((head.flags & KSEVENT_TYPE_TOPOLOGY) != 0) {
-      if (inputLength < sizeof(KSE_NODE)) return completeIrp(irp, STATUS_BUFFER_TOO_SMALL);
-      KSE_NODE nodeHead;
-      std::memcpy(&nodeHead, input, sizeof nodeHead);
-      node = nodeHead.nodeId;
-      if (node >= descriptor->nodeCount) return completeIrp(irp, STATUS_INVALID_PARAMETER);
-      table = descriptor->nodes[node].automationTable;
-      headSize = sizeof(KSE_NODE);
-    }
+    RequestTarget target;
+    const NtStatus parsed = parseTarget(input, inputLength, &target);
+    if (parsed != STATUS_SUCCESS) return completeIrp(irp, parsed);
+    const KSEVENT& head = target.head;
+    const uint32_t node = target.node;
+    const uint32_t headSize = target.headSize;
+    const PCAUTOMATION_TABLE* table = target.table;
     const PCEVENT_ITEM* item = findEvent(table, head.set, head.id);
     if (item == nullptr || item->handler == nullptr) return completeIrp(irp, STATUS_NOT_FOUND);
 
@@ -408,6 +416,22 @@ class Filter final : public KsObject {
     }
     file_->fsContext = pin;
     return completeIrp(irp, STATUS_SUCCESS);
+  }
+
+  NtStatus parseTarget(const uint8_t* input, uint32_t inputLength, RequestTarget* target) {
+    if (input == nullptr || inputLength < sizeof(KSIDENTIFIER)) return STATUS_BUFFER_TOO_SMALL;
+    std::memcpy(&target->head, input, sizeof target->head);
+    const PCFILTER_DESCRIPTOR* descriptor = port_->descriptor();
+    target->table = descriptor->automationTable;
+    if ((target->head.flags & KSPROPERTY_TYPE_TOPOLOGY) == 0) return STATUS_SUCCESS;
+    if (inputLength < sizeof(KSNODEPROPERTY)) return STATUS_BUFFER_TOO_SMALL;
+    KSNODEPROPERTY nodeHead;
+    std::memcpy(&nodeHead, input, sizeof nodeHead);
+    if (nodeHead.nodeId >= descriptor->nodeCount) return STATUS_INVALID_PARAMETER;
+    target->node = nodeHead.nodeId;
+    target->table = descriptor->nodes[target->node].automationTable;
+    target->headSize = sizeof(KSNODEPROPERTY);
+    return STATUS_SUCCESS;
   }
 
   PortBase* port_;

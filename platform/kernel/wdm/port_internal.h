@@ -52,11 +52,21 @@ uint32_t takeSetValue(Irp* irp, const uint8_t* input, uint32_t inputLength, uint
 // Completes a request with a status and byte count; returns the status.
 NtStatus completeIrp(Irp* irp, NtStatus status, uintptr_t information = 0);
 
-// The shared part of the MIDI and topology ports.
-class PortBase : public CUnknown {
+// The shared part of the MIDI and topology ports: the subdevice and the
+// event list (IPortEvents). A port answers its own interfaces and passes
+// other queries to PortBase::NonDelegatingQueryInterface.
+class PortBase : public IPortEvents, public ISubdevice, public CUnknown {
  public:
   explicit PortBase(IUnknown* outer);
   ~PortBase() override;
+
+  NtStatus NonDelegatingQueryInterface(const Guid& iid, void** object) override;
+  void AddEventToEventList(KSEVENT_ENTRY* entry) override { addEventEntry(entry); }
+  void GenerateEventList(const Guid* set, uint32_t eventId, bool pinEvent, uint32_t pinId, bool nodeEvent,
+                         uint32_t nodeId) override {
+    generateEvents(set, eventId, pinEvent, pinId, nodeEvent, nodeId);
+  }
+  PortBase* Port() override { return this; }
 
   const PCFILTER_DESCRIPTOR* descriptor() const { return descriptor_; }
   DeviceObject* device() const { return device_; }

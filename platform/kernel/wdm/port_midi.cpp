@@ -87,7 +87,7 @@ class MidiPin final : public KsObject {
   std::deque<Irp*> writes_;
 };
 
-class MidiPort final : public IPortMidi, public IPortEvents, public ISubdevice, public IServiceSink, public PortBase {
+class MidiPort final : public IPortMidi, public IServiceSink, public PortBase {
  public:
   MidiPort() : PortBase(nullptr) { keInitializeSpinLock(&lock_); }
   ~MidiPort() override {
@@ -103,15 +103,10 @@ class MidiPort final : public IPortMidi, public IPortEvents, public ISubdevice, 
       *object = static_cast<IUnknown*>(static_cast<IPortMidi*>(this));
     } else if (iid == IID_IPort || iid == IID_IPortMidi) {
       *object = static_cast<IPortMidi*>(this);
-    } else if (iid == IID_IPortEvents) {
-      *object = static_cast<IPortEvents*>(this);
-    } else if (iid == IID_ISubdevice) {
-      *object = static_cast<ISubdevice*>(this);
     } else if (iid == IID_IServiceSink) {
       *object = static_cast<IServiceSink*>(this);
     } else {
-      *object = nullptr;
-      return STATUS_INVALID_PARAMETER;
+      return PortBase::NonDelegatingQueryInterface(iid, object);
     }
     AddRef();
     return STATUS_SUCCESS;
@@ -170,12 +165,6 @@ class MidiPort final : public IPortMidi, public IPortEvents, public ISubdevice, 
     complete(completions);
   }
 
-  void AddEventToEventList(KSEVENT_ENTRY* entry) override { addEventEntry(entry); }
-  void GenerateEventList(const Guid* set, uint32_t eventId, bool pinEvent, uint32_t pinId, bool nodeEvent,
-                         uint32_t nodeId) override {
-    generateEvents(set, eventId, pinEvent, pinId, nodeEvent, nodeId);
-  }
-
   void ReleaseChildren() override {
     std::vector<IServiceGroup*> groups;
     {
@@ -188,7 +177,6 @@ class MidiPort final : public IPortMidi, public IPortEvents, public ISubdevice, 
     }
     if (miniport_ != nullptr) std::exchange(miniport_, nullptr)->Release();
   }
-  PortBase* Port() override { return this; }
   IUnknown* miniportTarget() override { return miniport_; }
 
   NtStatus createPin(FileObject* file, uint32_t pinId, const KSDATAFORMAT* format, KsObject* filter,

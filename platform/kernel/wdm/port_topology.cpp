@@ -9,7 +9,7 @@ namespace platform::wdm {
 
 namespace {
 
-class TopologyPort final : public IPortTopology, public IPortEvents, public ISubdevice, public PortBase {
+class TopologyPort final : public IPortTopology, public PortBase {
  public:
   TopologyPort() : PortBase(nullptr) {}
   ~TopologyPort() override { ReleaseChildren(); }
@@ -22,13 +22,8 @@ class TopologyPort final : public IPortTopology, public IPortEvents, public ISub
       *object = static_cast<IUnknown*>(static_cast<IPortTopology*>(this));
     } else if (iid == IID_IPort || iid == IID_IPortTopology) {
       *object = static_cast<IPortTopology*>(this);
-    } else if (iid == IID_IPortEvents) {
-      *object = static_cast<IPortEvents*>(this);
-    } else if (iid == IID_ISubdevice) {
-      *object = static_cast<ISubdevice*>(this);
     } else {
-      *object = nullptr;
-      return STATUS_INVALID_PARAMETER;
+      return PortBase::NonDelegatingQueryInterface(iid, object);
     }
     AddRef();
     return STATUS_SUCCESS;
@@ -55,16 +50,9 @@ class TopologyPort final : public IPortTopology, public IPortEvents, public ISub
     return ioGetDeviceProperty(device_, property, bufferLength, buffer, resultLength);
   }
 
-  void AddEventToEventList(KSEVENT_ENTRY* entry) override { addEventEntry(entry); }
-  void GenerateEventList(const Guid* set, uint32_t eventId, bool pinEvent, uint32_t pinId, bool nodeEvent,
-                         uint32_t nodeId) override {
-    generateEvents(set, eventId, pinEvent, pinId, nodeEvent, nodeId);
-  }
-
   void ReleaseChildren() override {
     if (miniport_ != nullptr) std::exchange(miniport_, nullptr)->Release();
   }
-  PortBase* Port() override { return this; }
   IUnknown* miniportTarget() override { return miniport_; }
 
  private:
