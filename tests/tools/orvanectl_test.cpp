@@ -48,10 +48,10 @@ class OrvanectlTest : public ::testing::Test {
     second.i2sInputs = 1;
     sim_testing::configureSimulatedDriver({DeviceSpec{"QT0001", "Quintor One"}, second});
     const ProgramResult started = runProgram({WN_DEVHOST, "--daemon", WN_USBAUDIO_SIM_MODULE});
-    ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
-    const size_t at = started.out.find("daemon running, pid ");
-    ASSERT_NE(at, std::string::npos) << started.out;
-    daemon = static_cast<pid_t>(std::stoi(started.out.substr(at + 20)));
+    ASSERT_EQ(started.exitCode, 0) << started.output << started.errors;
+    const size_t at = started.output.find("daemon running, pid ");
+    ASSERT_NE(at, std::string::npos) << started.output;
+    daemon = static_cast<pid_t>(std::stoi(started.output.substr(at + 20)));
   }
 
   void TearDown() override {
@@ -95,10 +95,10 @@ TEST_F(OrvanectlTest, ShowsTheSystemAsText) {
   for (const TextCase& c : cases) {
     SCOPED_TRACE(c.arguments[0]);
     const ProgramResult result = orvanectl(c.arguments);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    for (const std::string& part : c.expected) EXPECT_TRUE(contains(result.out, part)) << result.out;
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    for (const std::string& part : c.expected) EXPECT_TRUE(contains(result.output, part)) << result.output;
   }
-  EXPECT_FALSE(contains(orvanectl({"channels", "in"}).out, "OUT"));
+  EXPECT_FALSE(contains(orvanectl({"channels", "in"}).output, "OUT"));
 }
 
 TEST_F(OrvanectlTest, ShowsTheSystemAsJson) {
@@ -116,9 +116,9 @@ TEST_F(OrvanectlTest, ShowsTheSystemAsJson) {
   for (const TextCase& c : cases) {
     SCOPED_TRACE(c.arguments[1]);
     const ProgramResult result = orvanectl(c.arguments);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    for (const std::string& part : c.expected) EXPECT_TRUE(contains(result.out, part)) << result.out;
-    EXPECT_EQ(result.out.back(), '\n');
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    for (const std::string& part : c.expected) EXPECT_TRUE(contains(result.output, part)) << result.output;
+    EXPECT_EQ(result.output.back(), '\n');
   }
 }
 
@@ -139,8 +139,8 @@ TEST_F(OrvanectlTest, SendsTheServiceRequests) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments[0]);
     const ProgramResult result = orvanectl(c.arguments);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(contains(result.out, c.text)) << result.out;
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_TRUE(contains(result.output, c.text)) << result.output;
     const ORVANE_MESSAGE request = lastRequest();
     EXPECT_EQ(request.code, c.code);
     for (size_t i = 0; i < c.words.size(); ++i) {
@@ -152,8 +152,8 @@ TEST_F(OrvanectlTest, SendsTheServiceRequests) {
 
   // A device chosen by its position in the device list.
   const ProgramResult selected = orvanectl({"--json", "select-device", "1"});
-  EXPECT_EQ(selected.exitCode, 0) << selected.err;
-  EXPECT_TRUE(contains(selected.out, "{\"result\":\"ORVANE_STATUS_SUCCESS\"}")) << selected.out;
+  EXPECT_EQ(selected.exitCode, 0) << selected.errors;
+  EXPECT_TRUE(contains(selected.output, "{\"result\":\"ORVANE_STATUS_SUCCESS\"}")) << selected.output;
   ORVANE_STREAMING_DEVICE_SELECTION selection{};
   EXPECT_EQ(getPayload(lastRequest(), selection), 0u);
   EXPECT_EQ(selection.deviceId.first, 2u) << "the second device plugged";
@@ -163,11 +163,11 @@ TEST_F(OrvanectlTest, SendsTheServiceRequests) {
 TEST_F(OrvanectlTest, ADeviceIsChosenByTheIdentifierThatDevicesPrints) {
   ASSERT_EQ(server.start(), 0u);
   const ProgramResult devices = orvanectl({"devices"});
-  const size_t at = devices.out.find("00000002:");
-  ASSERT_NE(at, std::string::npos) << devices.out;
-  const ProgramResult selected = orvanectl({"select-device", devices.out.substr(at, 17)});
-  EXPECT_EQ(selected.exitCode, 0) << selected.err;
-  EXPECT_TRUE(contains(selected.out, "Device 1 (Quintor Two) is selected for streaming.")) << selected.out;
+  const size_t at = devices.output.find("00000002:");
+  ASSERT_NE(at, std::string::npos) << devices.output;
+  const ProgramResult selected = orvanectl({"select-device", devices.output.substr(at, 17)});
+  EXPECT_EQ(selected.exitCode, 0) << selected.errors;
+  EXPECT_TRUE(contains(selected.output, "Device 1 (Quintor Two) is selected for streaming.")) << selected.output;
 }
 
 TEST_F(OrvanectlTest, EveryServiceRequestTakesTheTimeOut) {
@@ -182,7 +182,7 @@ TEST_F(OrvanectlTest, EveryServiceRequestTakesTheTimeOut) {
     const ProgramResult result = orvanectl(arguments);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(contains(result.err, "failed: ORVANE_STATUS_TIMEOUT (0xE0000005)")) << result.err;
+    EXPECT_TRUE(contains(result.errors, "failed: ORVANE_STATUS_TIMEOUT (0xE0000005)")) << result.errors;
   }
 }
 
@@ -194,29 +194,29 @@ TEST_F(OrvanectlTest, AFailedServiceRequestNamesTheOperationAndStatus) {
             0u);
   const ProgramResult result = orvanectl({"set-rate", "48000"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(contains(result.err,
+  EXPECT_TRUE(contains(result.errors,
                        "orvanectl: Changing the sample rate failed: ORVANE_STATUS_SOUND_DEVICE_IN_USE (0xE0000090)"))
-      << result.err;
+      << result.errors;
 
   const ProgramResult json = orvanectl({"dsd", "off", "--json"});
   EXPECT_EQ(json.exitCode, 1);
-  EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Switching the DSD mode\",\"status\":3758096528,"
+  EXPECT_TRUE(contains(json.output, "{\"error\":{\"operation\":\"Switching the DSD mode\",\"status\":3758096528,"
                                  "\"text\":\"ORVANE_STATUS_SOUND_DEVICE_IN_USE (0xE0000090)\","))
-      << json.out;
+      << json.output;
 
   const ProgramResult missing = orvanectl({"select-device", "5"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_TRUE(contains(missing.err, "there is no device at position 5: 2 devices are connected (positions 0 to 1)"))
-      << missing.err;
+  EXPECT_TRUE(contains(missing.errors, "there is no device at position 5: 2 devices are connected (positions 0 to 1)"))
+      << missing.errors;
   const ProgramResult unknown = orvanectl({"select-device", "00000009:2F1A0110"});
   EXPECT_EQ(unknown.exitCode, 1);
-  EXPECT_TRUE(contains(unknown.err, "there is no device 00000009:2F1A0110")) << unknown.err;
+  EXPECT_TRUE(contains(unknown.errors, "there is no device 00000009:2F1A0110")) << unknown.errors;
 }
 
 TEST_F(OrvanectlTest, WithoutAServiceRequestsFailWithNoServer) {
   const ProgramResult result = orvanectl({"set-buffers", "Minimum", "Minimum"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(contains(result.err, "Changing the buffer sizes failed: ORVANE_STATUS_NO_SERVER")) << result.err;
+  EXPECT_TRUE(contains(result.errors, "Changing the buffer sizes failed: ORVANE_STATUS_NO_SERVER")) << result.errors;
 }
 
 TEST(Orvanectl, WithoutADriverItFailsWithTheOpenError) {
@@ -225,26 +225,26 @@ TEST(Orvanectl, WithoutADriverItFailsWithTheOpenError) {
   EXPECT_EQ(text.exitCode, 1);
   const std::string hint = "orvanectl: no device host is running on " + root.path().string() +
                            "; start it with `machine start` or `devhost --daemon`\n";
-  EXPECT_EQ(text.err, hint);
-  EXPECT_TRUE(text.out.empty());
+  EXPECT_EQ(text.errors, hint);
+  EXPECT_TRUE(text.output.empty());
 
   const ProgramResult json = orvanectl({"--json", "status"});
   EXPECT_EQ(json.exitCode, 1);
-  EXPECT_TRUE(contains(json.out, "{\"error\":{\"operation\":\"Opening the driver\",\"status\":2,\"text\":\"The "
+  EXPECT_TRUE(contains(json.output, "{\"error\":{\"operation\":\"Opening the driver\",\"status\":2,\"text\":\"The "
                                  "system cannot find the file specified. (system error 2)\",\"message\":\"no device "
                                  "host is running on "))
-      << json.out;
+      << json.output;
 
   const ProgramResult request = orvanectl({"set-rate", "44100"});
   EXPECT_EQ(request.exitCode, 1);
-  EXPECT_EQ(request.err, hint);
+  EXPECT_EQ(request.errors, hint);
 }
 
 TEST(Orvanectl, UsageErrorsAndHelp) {
   testing_support::TestSystemRoot root;
   const ProgramResult help = orvanectl({"-h"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(contains(help.out, "Usage: orvanectl")) << help.out;
+  EXPECT_TRUE(contains(help.output, "Usage: orvanectl")) << help.output;
 
   struct Case {
     std::vector<std::string> arguments;
@@ -269,7 +269,7 @@ TEST(Orvanectl, UsageErrorsAndHelp) {
   for (const Case& c : cases) {
     const ProgramResult result = orvanectl(c.arguments);
     EXPECT_EQ(result.exitCode, 2) << c.message;
-    EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+    EXPECT_TRUE(contains(result.errors, c.message)) << result.errors;
   }
 }
 

@@ -36,14 +36,14 @@ TEST(SystemRoot, AVeryLongRootWorksForTheRegistryTheHostAndTheTools) {
     ASSERT_EQ(sim_testing::loadSimulatedDriver(host, &error), 0u) << error;
 
     const ProgramResult added = runProgram({REG_TOOL, "add", "HKLM\\Software\\Long", "/v", "V", "/d", "x"});
-    EXPECT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_EQ(added.exitCode, 0) << added.errors;
     const ProgramResult query = runProgram({REG_TOOL, "query", "HKLM\\Software\\Long"});
-    EXPECT_TRUE(contains(query.out, "V    REG_SZ    x")) << query.out << query.err;
+    EXPECT_TRUE(contains(query.output, "V    REG_SZ    x")) << query.output << query.errors;
     const ProgramResult devices = runProgram({ORVANECTL, "devices"});
-    EXPECT_EQ(devices.exitCode, 0) << devices.err;
-    EXPECT_TRUE(contains(devices.out, "QT0001")) << devices.out;
+    EXPECT_EQ(devices.exitCode, 0) << devices.errors;
+    EXPECT_TRUE(contains(devices.output, "QT0001")) << devices.output;
     const ProgramResult state = runProgram({USBAUDIO_SIM_TOOL, "state"});
-    EXPECT_EQ(state.exitCode, 0) << state.err;
+    EXPECT_EQ(state.exitCode, 0) << state.errors;
     host.stop();
   }
   platform::closeRegistry();
@@ -57,8 +57,8 @@ TEST(SystemRoot, AnEmptyVariableIsReportedByEveryTool) {
   for (const auto& command : commands) {
     const ProgramResult result = runProgram(command);
     EXPECT_EQ(result.exitCode, 1) << command[0];
-    EXPECT_TRUE(contains(result.err, "WN_SYSTEM_ROOT is set but empty; unset it to use the default system root"))
-        << command[0] << ": " << result.err;
+    EXPECT_TRUE(contains(result.errors, "WN_SYSTEM_ROOT is set but empty; unset it to use the default system root"))
+        << command[0] << ": " << result.errors;
   }
 }
 
@@ -67,10 +67,10 @@ TEST(SystemRoot, TheSimulatedDriverRefusesToStartOnARegistryItCannotRead) {
   std::ofstream(root.path() / "registry.db") << std::string(8192, 'x');
   const ProgramResult result = runProgram({WN_DEVHOST, WN_USBAUDIO_SIM_MODULE});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(contains(result.err, "usbaudio_sim: cannot read the parameters HKEY_LOCAL_MACHINE\\System\\"
+  EXPECT_TRUE(contains(result.errors, "usbaudio_sim: cannot read the parameters HKEY_LOCAL_MACHINE\\System\\"
                                    "CurrentControlSet\\Services\\usbaudio_sim\\Parameters: An I/O operation "
                                    "initiated by the registry failed unrecoverably."))
-      << result.err;
+      << result.errors;
 }
 
 }  // namespace

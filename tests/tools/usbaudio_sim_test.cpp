@@ -22,14 +22,14 @@ class UsbaudioSimTool : public SimDriverTest {};
 TEST_F(UsbaudioSimTool, CommandsReachTheDriver) {
   Client server(ORVANE_CLIENT_TYPE_SERVER);
   ProgramResult result = runTool({"plug", "2"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out, "plugged 00000003:2F1A0102\n");
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_EQ(result.output, "plugged 00000003:2F1A0102\n");
   EXPECT_EQ(deviceList().count, 3u);
   EXPECT_TRUE(server.awaitNotification(ORVANE_MSG_CODE_DRIVER_DEVICE_LIST_CHANGED));
 
   // The identifier plug printed is the one unplug takes.
   result = runTool({"unplug", "00000003:2F1A0102"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
   EXPECT_EQ(deviceList().count, 2u);
   EXPECT_EQ(runTool({"sound-device", "0", "open", "playback", "1"}).exitCode, 0);
   EXPECT_TRUE(server.awaitNotification(ORVANE_MSG_CODE_DEVICE_STREAMING_WANTED));
@@ -39,7 +39,7 @@ TEST_F(UsbaudioSimTool, CommandsReachTheDriver) {
   EXPECT_TRUE(server.awaitNotification(ORVANE_MSG_CODE_DEVICE_SETTINGS_CHANGED));
   // Options after the command, classes by name or number.
   result = runTool({"settings", "--rate", "96000", "--asio", "Large", "--streaming=1"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
   EXPECT_EQ(streamingStatus().sampleRate, 96000u);
   EXPECT_EQ(runTool({"notify", "3021", "0a0b"}).exitCode, 0);
   EXPECT_TRUE(server.awaitNotification(ORVANE_MSG_CODE_IGNORED));
@@ -61,34 +61,34 @@ TEST_F(UsbaudioSimTool, CommandsReachTheDriver) {
         "request ASIO_START, code 0x80883CC0, status ORVANE_STATUS_START_CHANNEL_FAILED (0xE0000073)",
         "[1 Out 3/4 (open)]", "streaming: state Down, mode single device, rate 96000, streaming buffer ExtraSmall, "
                               "asio buffer Large"}) {
-    EXPECT_TRUE(contains(result.out, expected)) << expected << "\n" << result.out;
+    EXPECT_TRUE(contains(result.output, expected)) << expected << "\n" << result.output;
   }
   EXPECT_EQ(runTool({"clear-fault", "ASIO_START"}).exitCode, 0);
   EXPECT_EQ(runTool({"clear-faults"}).exitCode, 0);
-  EXPECT_TRUE(contains(runTool({"state"}).out, "faults (0):"));
+  EXPECT_TRUE(contains(runTool({"state"}).output, "faults (0):"));
   EXPECT_EQ(runTool({"streaming-error"}).exitCode, 0);
   EXPECT_EQ(streamingStatus().state, ORVANE_STREAMING_STATE_ERROR);
 }
 
 TEST_F(UsbaudioSimTool, StateAsJson) {
   const ProgramResult result = runTool({"state", "--json"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out.front(), '{');
-  EXPECT_EQ(result.out.back(), '\n');
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_EQ(result.output.front(), '{');
+  EXPECT_EQ(result.output.back(), '\n');
   for (const char* expected : {"\"streaming\":{\"state\":\"Down\",\"mode\":\"single device\",\"rate\":48000,",
                                "\"devices\":[{\"position\":0,\"id\":\"00000001:2F1A0110\",\"streaming\":true,"
                                "\"name\":\"QUINTOR Studio 16\"",
                                "\"spdifInput\":{\"state\":\"no-signal\",\"format\":\"unknown\",\"rate\":0}"}) {
-    EXPECT_TRUE(contains(result.out, expected)) << expected << "\n" << result.out;
+    EXPECT_TRUE(contains(result.output, expected)) << expected << "\n" << result.output;
   }
-  EXPECT_EQ(runTool({"--json", "state"}).out, result.out);
+  EXPECT_EQ(runTool({"--json", "state"}).output, result.output);
 }
 
 TEST_F(UsbaudioSimTool, PlugFileTakesADescriptionAndRefusesWhatIsNone) {
   const std::string path = (root.path() / "unit.txt").string();
   std::ofstream(path) << "name = Tool Unit\nserial = T1\ni2s_inputs = 2\ni2s_outputs = 2\nrates = 48000\n";
   const ProgramResult result = runTool({"plug-file", path});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
   EXPECT_EQ(deviceList().count, 3u);
 
   std::ofstream(path) << "name = Broken\n";
@@ -108,7 +108,7 @@ TEST_F(UsbaudioSimTool, PlugFileTakesADescriptionAndRefusesWhatIsNone) {
   for (const Case& c : cases) {
     const ProgramResult refused = runTool({"plug-file", c.file});
     EXPECT_EQ(refused.exitCode, 1) << c.file;
-    EXPECT_TRUE(contains(refused.err, c.message)) << c.file << ": " << refused.err;
+    EXPECT_TRUE(contains(refused.errors, c.message)) << c.file << ": " << refused.errors;
   }
   EXPECT_EQ(deviceList().count, 3u);
 }
@@ -132,7 +132,7 @@ TEST_F(UsbaudioSimTool, FailedOperationsExitWithOneAndSayWhy) {
   for (const Case& c : cases) {
     const ProgramResult result = runTool(c.arguments);
     EXPECT_EQ(result.exitCode, 1) << c.arguments[0];
-    EXPECT_TRUE(contains(result.err, c.message)) << c.arguments[0] << ": " << result.err;
+    EXPECT_TRUE(contains(result.errors, c.message)) << c.arguments[0] << ": " << result.errors;
   }
 }
 
@@ -173,25 +173,25 @@ TEST_F(UsbaudioSimTool, UsageErrorsExitWithTwoAndChangeNothing) {
   for (const Case& c : cases) {
     const ProgramResult result = runTool(c.arguments);
     const std::string label = c.arguments.empty() ? "(none)" : c.arguments[0];
-    EXPECT_EQ(result.exitCode, 2) << label << ": " << result.err;
-    EXPECT_TRUE(contains(result.err, c.message)) << label << ": " << result.err;
-    EXPECT_TRUE(contains(result.err, "Run 'usbaudio-sim -h' for the usage.")) << result.err;
+    EXPECT_EQ(result.exitCode, 2) << label << ": " << result.errors;
+    EXPECT_TRUE(contains(result.errors, c.message)) << label << ": " << result.errors;
+    EXPECT_TRUE(contains(result.errors, "Run 'usbaudio-sim -h' for the usage.")) << result.errors;
   }
   EXPECT_EQ(state(), before);
 
   const ProgramResult help = runTool({"-h"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(contains(help.out, "Usage: usbaudio-sim [OPTIONS] COMMAND"));
+  EXPECT_TRUE(contains(help.output, "Usage: usbaudio-sim [OPTIONS] COMMAND"));
   const ProgramResult version = runTool({"--version"});
   EXPECT_EQ(version.exitCode, 0);
-  EXPECT_TRUE(contains(version.out, "usbaudio-sim ")) << version.out;
+  EXPECT_TRUE(contains(version.output, "usbaudio-sim ")) << version.output;
 }
 
 TEST(UsbaudioSimToolWithoutHost, SaysWhichCommandStartsIt) {
   testing_support::TestSystemRoot root;
   const ProgramResult result = runTool({"state"});
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "usbaudio-sim: no device host is running on " + root.path().string() +
+  EXPECT_EQ(result.errors, "usbaudio-sim: no device host is running on " + root.path().string() +
                             "; start it with `machine start` or `devhost --daemon`\n");
   // A usage error is found without a host.
   EXPECT_EQ(runTool({"volume", "0", "playback", "0", "0", "nan"}).exitCode, 2);
