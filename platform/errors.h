@@ -34,6 +34,7 @@ inline constexpr uint32_t ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 inline constexpr uint32_t ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr uint32_t ERROR_SERVICE_EXISTS = 1073;
 inline constexpr uint32_t ERROR_ALREADY_INITIALIZED = 1247;
+inline constexpr uint32_t ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 
 inline constexpr uint32_t WAIT_OBJECT_0 = 0;

@@ -2,7 +2,8 @@
 # build needs, installed when missing, and the build itself.
 
 WN_PACKAGES=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev sqlite3
-             iproute2 jackd2 libjack-jackd2-dev python3)
+             iproute2 jackd2 libjack-jackd2-dev python3 qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth trayer xdotool
+             fonts-dejavu-core fonts-liberation2)
 
 wn_install_missing() {
   local missing=()
