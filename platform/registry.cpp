@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "platform/user_rights.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -540,12 +541,20 @@ void RegistryKey::close() {
   access_ = 0;
 }
 
+// A standard user may read HKEY_LOCAL_MACHINE but not change it.
+static bool writeRefused(RegistryHive hive, uint32_t access) {
+  constexpr uint32_t kWriteBits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+  return hive == RegistryHive::LocalMachine && (access & kWriteBits) != 0 && !isAdministrator();
+}
+
 uint32_t RegistryKey::open(RegistryHive hive, std::u16string_view path, uint32_t access, RegistryKey& out) {
+  if (writeRefused(hive, access)) return ERROR_ACCESS_DENIED;
   return openKey(hiveRootId(hive), path, access, out);
 }
 
 uint32_t RegistryKey::create(RegistryHive hive, std::u16string_view path, uint32_t access, RegistryKey& out,
                              bool* existed) {
+  if (writeRefused(hive, access)) return ERROR_ACCESS_DENIED;
   return createKey(hiveRootId(hive), kFullAccess, path, access, out, existed);
 }
 
@@ -778,10 +787,12 @@ uint32_t RegistryKey::deleteSubTree(std::u16string_view path) const {
 }
 
 uint32_t RegistryKey::deleteKey(RegistryHive hive, std::u16string_view path) {
+  if (writeRefused(hive, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return deleteKeyAt(hiveRootId(hive), path, false);
 }
 
 uint32_t RegistryKey::deleteTree(RegistryHive hive, std::u16string_view path) {
+  if (writeRefused(hive, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return deleteKeyAt(hiveRootId(hive), path, true);
 }
 
