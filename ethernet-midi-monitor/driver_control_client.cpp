@@ -69,6 +69,7 @@ std::u16string DriverControlClient::failureText(uint32_t error) {
 }
 
 void DriverControlClient::reportFailure(uint32_t error) {
+  failed_ = true;
   ui::messageBox({}, failureText(error), u"MireloMon", ui::MB_OK | ui::MB_ICONERROR);
   ui::postQuitMessage(1);
 }

@@ -23,6 +23,9 @@ class DriverControlClient {
   DriverControlClient& operator=(const DriverControlClient&) = delete;
 
   bool IsOpen() const { return device_ != platform::kInvalidHandle; }
+  // Whether a request failed (the program is ending with exit code 1); also
+  // for a failure before the message loop runs, when the quit message is lost.
+  bool Failed() const { return failed_; }
 
   uint32_t GetMuteMask();
   void SetMuteMask(uint32_t mask);
@@ -41,6 +44,7 @@ class DriverControlClient {
 
   CTernokApiInterface& owner_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> failed_{false};
   platform::KSEVENTDATA eventData_{};
   platform::KSE_NODE eventRequest_{};
   platform::Handle notificationEvent_;

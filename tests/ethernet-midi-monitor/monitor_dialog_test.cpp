@@ -1,0 +1,205 @@
+// The monitor's dialog and tray against the driver in a device host of the
+// test: the start, mirroring control changes, network problems, the mute
+// buttons, the port count, a second instance.
+
+#include <QApplication>
+#include <QTest>
+
+#include "ethernet-midi-monitor/cternok_mir_mon_app.h"
+#include "ethernet-midi-monitor/cternok_mir_mon_dlg.h"
+#include "ethernet-midi-monitor/mirelo_mon_resources.h"
+#include "ethernet-midi-monitor/mirelo_profile.h"
+#include "platform/mutexes.h"
+#include "platform/ui/window.h"
+#include "tests/ethernet-midi-monitor/monitor_test_support.h"
+
+namespace {
+
+using namespace monitor_testing;
+using namespace platform::ui;
+using Dlg = CternokMirMonDlg;
+using mirelo_testing::setMulticastInterface;
+
+class MonitorDialogTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    setResources(&mirelo_mon::resources());
+  }
+  void TearDown() override {
+    dialog.reset();
+    setResources(nullptr);
+    MonitorTest::TearDown();
+  }
+
+  // Starts the driver with `ports` and the dialog; waits for the driver's
+  // answer to the restored state.
+  void open(uint32_t ports) {
+    start(ports | ports << 8);
+    openDialog();
+  }
+  void openDialog() {
+    dialog = std::make_unique<Dlg>();
+    ASSERT_TRUE(dialog->HasDevice());
+    ASSERT_TRUE(dialog->create({}, u"Dialog"));
+    ASSERT_TRUE(dialog->Initialised());
+    settle();
+  }
+  // Lets queued control changes reach the dialog.
+  void settle() { QTest::qWait(150); }
+  bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 5000); }
+
+  bool checked(int port) { return dialog->isButtonChecked(Dlg::IDC_PORT_FIRST + port - 1); }
+  bool enabled(int port) { return isWindowEnabled(dialog->item(Dlg::IDC_PORT_FIRST + port - 1)); }
+  void click(int id) { dialog->controlAs<Button>(id)->click(); }
+
+  std::unique_ptr<Dlg> dialog;
+};
+
+TEST_F(MonitorDialogTest, WithoutTheDriverTheProgramSaysSoAndEnds) {
+  CternokMirMonApp app;
+  EXPECT_EQ(app.Run({}), 0);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, u"Mirelo Device not installed");
+  EXPECT_EQ(boxes.shown[0].caption, u"Error");
+  EXPECT_EQ(boxes.shown[0].type & 0xF0, MB_ICONERROR);
+}
+
+TEST_F(MonitorDialogTest, AFirstStartUnmutesEveryPortAndSwitchesLoopBackOn) {
+  open(4);
+  EXPECT_EQ(muteMask(), 0u);
+  EXPECT_EQ(statusWord(), 0x80000000u);
+  EXPECT_FALSE(isWindowVisible(dialog->handle()));  // it starts in the tray
+  EXPECT_EQ(getWindowText(dialog->handle()), u"Mirelo - Ethernet MIDI Ports");
+  EXPECT_TRUE(dialog->isButtonChecked(Dlg::IDC_LOOPBACK));
+  EXPECT_EQ(dialog->tray().IconId(), mirelo_mon::IDI_UNMUTED);
+  EXPECT_EQ(dialog->tray().icon().tip(), u"MIRELO - Ethernet MIDI Ports");
+}
+
+TEST_F(MonitorDialogTest, TheSavedStateIsPushedIntoTheDriverWithinTheInstalledPorts) {
+  mirelo_profile::storeMuteMask(0x30005);  // bits above the 4 installed ports are not sent
+  mirelo_profile::storeLoopback(false);
+  open(4);
+  EXPECT_EQ(muteMask(), 0b0101u);
+  EXPECT_EQ(statusWord(), 0u);
+  ASSERT_TRUE(waitFor([&] { return checked(1) && checked(3); }));
+  EXPECT_FALSE(checked(2));
+  EXPECT_FALSE(dialog->isButtonChecked(Dlg::IDC_LOOPBACK));
+  EXPECT_EQ(dialog->tray().IconId(), mirelo_mon::IDI_MUTED);
+}
+
+TEST_F(MonitorDialogTest, AMuteChangedByAnotherProgramAppearsInTheDialog) {
+  open(4);
+  const auto result = testing_support::runProgram({MIDIPORT, "mute", "2"}, {});
+  ASSERT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_TRUE(waitFor([&] { return checked(2); }));
+  EXPECT_EQ(dialog->tray().IconId(), mirelo_mon::IDI_MUTED);
+  ASSERT_EQ(testing_support::runProgram({MIDIPORT, "loopback", "off"}, {}).exitCode, 0);
+  EXPECT_TRUE(waitFor([&] { return !dialog->isButtonChecked(Dlg::IDC_LOOPBACK); }));
+}
+
+TEST_F(MonitorDialogTest, ANetworkProblemOnTwoPortsShowsTheBalloonAndTheMutedIcon) {
+  open(6);
+  setMulticastInterface("not an address");  // the ports cannot reach the network
+  for (uint32_t port : {2u, 5u}) {
+    auto render = openRender(port);
+    const uint8_t bytes[] = {0x90, 60, 100};
+    EXPECT_NE(render->writeBytes(bytes, sizeof bytes), 0u);
+  }
+  ASSERT_TRUE(waitFor([&] { return checked(2) && checked(5); }));
+  EXPECT_TRUE(waitFor([&] {
+    return dialog->tray().icon().lastBalloonTitle() == u"Network Problem! Port: 2 5";
+  })) << platform::toUtf8(dialog->tray().icon().lastBalloonTitle());
+  EXPECT_EQ(dialog->tray().icon().lastBalloonText(), u"Please check your network settings ");
+  EXPECT_EQ(dialog->tray().IconId(), mirelo_mon::IDI_MUTED);
+  EXPECT_FALSE(checked(1));
+}
+
+TEST_F(MonitorDialogTest, TheMuteButtonsAndBoxesCoverTheInstalledPortsAndAreSaved) {
+  open(4);
+  click(Dlg::IDC_MUTE_ALL);
+  EXPECT_EQ(muteMask(), 15u);
+  EXPECT_EQ(mirelo_profile::muteMask(), 15u);
+  ASSERT_TRUE(waitFor([&] { return checked(4); }));
+  click(Dlg::IDC_PORT_FIRST + 2);  // port 3 unchecked by the user
+  EXPECT_EQ(muteMask(), 0b1011u);
+  sendMessage(dialog->handle(), WM_COMMAND, mirelo_mon::ID_MUTE_NONE);  // the tray menu's item
+  EXPECT_EQ(muteMask(), 0u);
+  EXPECT_EQ(mirelo_profile::muteMask(), 0u);
+  click(Dlg::IDC_LOOPBACK);
+  EXPECT_EQ(statusWord(), 0u);
+  EXPECT_FALSE(mirelo_profile::loopback());
+}
+
+TEST_F(MonitorDialogTest, TheBoxesOfTheInstalledPortsAreEnabled) {
+  for (uint32_t ports : {2u, 12u, 20u}) {
+    SCOPED_TRACE(ports);
+    open(ports);
+    for (int port = 1; port <= 20; ++port) EXPECT_EQ(enabled(port), port <= static_cast<int>(ports)) << port;
+    EXPECT_EQ(dialog->installedCount(), static_cast<int>(ports));
+    dialog.reset();
+    host.stop();
+    ASSERT_EQ(host.start(), 0u);
+  }
+}
+
+TEST_F(MonitorDialogTest, AnAdministratorChangesThePortCountForTheNextStart) {
+  open(2);
+  EXPECT_TRUE(dialog->isAdministrator());
+  EXPECT_FALSE(isWindowEnabled(dialog->item(Dlg::IDC_CHANGE)));
+  EXPECT_EQ(dialog->controlAs<Spin>(Dlg::IDC_PORTS_SPIN)->maximum(), 20);
+  dialog->setItemText(Dlg::IDC_PORTS_EDIT, u"8");
+  sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_CHANGE) << 16 | Dlg::IDC_PORTS_EDIT);
+  sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_KILLFOCUS) << 16 | Dlg::IDC_PORTS_EDIT);
+  EXPECT_EQ(mirelo_testing::readPorts(), 0x208u);
+  EXPECT_EQ(dialog->configuredCount(), 8);
+}
+
+TEST_F(MonitorDialogTest, AStandardUserCannotChangeThePortCount) {
+  start(0x202);
+  StandardUser user;  // the driver started as the system; the monitor runs as a standard user
+  openDialog();
+  EXPECT_FALSE(dialog->isAdministrator());
+  EXPECT_TRUE(isWindowEnabled(dialog->item(Dlg::IDC_CHANGE)));
+  EXPECT_FALSE(isWindowEnabled(dialog->item(Dlg::IDC_PORTS_EDIT)));
+  EXPECT_TRUE(isWindowVisible(dialog->item(Dlg::IDC_PORTS_LABEL)) || !isWindowVisible(dialog->handle()));
+  EXPECT_EQ(mirelo_testing::readPorts(), 0x202u);
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MonitorDialogTest, OnAnOldSystemTheSpinStopsAtTheGlobalLimit) {
+  setVersion(5, 0);
+  addRegularPorts(4);
+  open(2);
+  EXPECT_FALSE(dialog->isNewSystem());
+  EXPECT_EQ(dialog->controlAs<Spin>(Dlg::IDC_PORTS_SPIN)->maximum(), 10);
+  dialog->setItemText(Dlg::IDC_PORTS_EDIT, u"9");
+  sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_CHANGE) << 16 | Dlg::IDC_PORTS_EDIT);
+  sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_KILLFOCUS) << 16 | Dlg::IDC_PORTS_EDIT);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].caption, u"Global port limit exceed");
+  // Regular ports: the 4 of the other device and Mirelo's... none: all its names carry "Ethernet MIDI".
+  EXPECT_EQ(dialog->itemText(Dlg::IDC_PORTS_EDIT), u"6");
+  EXPECT_EQ(mirelo_testing::readPorts(), 0x206u);
+}
+
+TEST_F(MonitorDialogTest, ASecondInstanceBringsTheFirstToTheFrontAndEnds) {
+  open(2);
+  const platform::Handle mutex = platform::createMutex(false, CternokMirMonApp::MutexName().c_str());
+  ASSERT_NE(mutex, nullptr);
+  CternokMirMonApp second;
+  EXPECT_EQ(second.Run({}), 0);
+  EXPECT_TRUE(isWindowVisible(dialog->handle()));
+  EXPECT_TRUE(boxes.shown.empty());
+  platform::closeHandle(mutex);
+}
+
+TEST_F(MonitorDialogTest, TheTraysDoubleClickShowsTheDialogAndOkHidesIt) {
+  open(2);
+  sendMessage(dialog->handle(), Dlg::kTrayMessage, mirelo_mon::kTrayIconId, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(isWindowVisible(dialog->handle()));
+  click(IDOK);
+  EXPECT_FALSE(isWindowVisible(dialog->handle()));
+}
+
+}  // namespace
