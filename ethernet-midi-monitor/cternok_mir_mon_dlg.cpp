@@ -8,7 +8,9 @@
 #include "ethernet-midi-monitor/mirelo_mon_resources.h"
 #include "ethernet-midi-monitor/mirelo_profile.h"
 #include "ethernet-midi-monitor/mirelo_registry.h"
+#include "platform/device_notifications.h"
 #include "platform/format.h"
+#include "platform/kernel_streaming.h"
 #include "platform/process.h"
 #include "platform/shell_execute.h"
 #include "platform/system_version.h"
@@ -59,6 +61,7 @@ const DialogTemplate CternokMirMonDlg::kTemplate{IDD, u"Mirelo - Ethernet MIDI P
 CternokMirMonDlg::CternokMirMonDlg() : Dialog(kTemplate), client_(std::make_unique<DriverControlClient>(*this)) {}
 
 CternokMirMonDlg::~CternokMirMonDlg() {
+  if (deviceNotification_ != nullptr) platform::unregisterDeviceNotification(deviceNotification_);
   client_.reset();  // no control change arrives from here on
   tray_.icon().remove();
 }
@@ -119,6 +122,7 @@ bool CternokMirMonDlg::onInitDialog() {
   if (administrator_) {
     enableWindow(item(IDC_CHANGE), false);
     ternokPorts_ = ReadTernokPorts();
+    if (!newSystem_) watchMidiDevices();
   } else {
     showWindow(item(IDC_PORTS_LABEL), newSystem_ ? SW_SHOW : SW_HIDE);
     showWindow(item(IDC_PORTS_ADMIN_LABEL), newSystem_ ? SW_HIDE : SW_SHOW);
@@ -227,8 +231,8 @@ void CternokMirMonDlg::onCommand(int id, uint16_t code) {
   }
 }
 
-void CternokMirMonDlg::applyPortCount() {
-  if (requested_ == configured_) return;
+void CternokMirMonDlg::applyPortCount(bool evenIfUnchanged) {
+  if (requested_ == configured_ && !evenIfUnchanged) return;
   if (!newSystem_) {
     const int allowed = CheckGlobalPortLimit(census_, requested_, ternokPorts_ >= 0);
     if (allowed != requested_) {
@@ -239,14 +243,20 @@ void CternokMirMonDlg::applyPortCount() {
   if (WritePortsValue(static_cast<uint32_t>(requested_), static_cast<uint32_t>(installed_))) configured_ = requested_;
 }
 
+// MIDI devices come and go with the audio device interfaces: their arrival
+// and removal reach the dialog as WM_DEVICECHANGE.
+void CternokMirMonDlg::watchMidiDevices() {
+  const std::vector<uint8_t> filter = platform::makeDeviceInterfaceRecord(platform::KSCATEGORY_AUDIO, u"");
+  deviceNotification_ = platform::registerDeviceNotification(deviceNotificationRecipient(), filter.data(),
+                                                             platform::DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
 void CternokMirMonDlg::onDeviceChange() {
   if (!administrator_ || newSystem_ || !census_.Changed()) return;
   int allowed = census_.Limit() - census_.RegularPortCount();
   if (ternokPorts_ >= 0) allowed -= std::max(ReadTernokPorts(), 0);
-  if (allowed < requested_) {
-    requested_ = std::max(allowed, 0);
-    applyPortCount();
-  }
+  // The limit clamps the request and says so.
+  if (allowed < requested_) applyPortCount(true);
 }
 
 void CternokMirMonDlg::onChange() {

@@ -12,6 +12,7 @@
 #include "ethernet-midi-monitor/c_ternok_api_interface.h"
 #include "ethernet-midi-monitor/driver_control_client.h"
 #include "ethernet-midi-monitor/midi_device_census.h"
+#include "platform/device_notifications.h"
 #include "platform/ui/dialog.h"
 
 class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface {
@@ -63,7 +64,9 @@ class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface
   void applyControlChange(uint32_t mask, uint32_t status);
   void setMuteMask(uint32_t mask);
   uint32_t installedMask() const;
-  void applyPortCount();
+  // Writes the requested count, on older systems within the global limit.
+  void applyPortCount(bool evenIfUnchanged = false);
+  void watchMidiDevices();
   void onDeviceChange();
   void onChange();
 
@@ -77,5 +80,6 @@ class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface
   bool newSystem_ = true;
   int ternokPorts_ = -1;
   uint32_t areYouMe_ = 0;
+  platform::DeviceNotifyHandle deviceNotification_ = nullptr;
   std::atomic<bool> initialised_{false};
 };

@@ -2,8 +2,15 @@
 // test: the start, mirroring control changes, network problems, the mute
 // buttons, the port count, a second instance.
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "ethernet-midi-monitor/cternok_mir_mon_app.h"
 #include "ethernet-midi-monitor/cternok_mir_mon_dlg.h"
@@ -11,6 +18,8 @@
 #include "ethernet-midi-monitor/mirelo_profile.h"
 #include "platform/mutexes.h"
 #include "platform/ui/window.h"
+#include "platform/ui/window_directory.h"
+#include "tests/support/spawned_process.h"
 #include "tests/ethernet-midi-monitor/monitor_test_support.h"
 
 namespace {
@@ -200,6 +209,94 @@ TEST_F(MonitorDialogTest, TheTraysDoubleClickShowsTheDialogAndOkHidesIt) {
   EXPECT_TRUE(isWindowVisible(dialog->handle()));
   click(IDOK);
   EXPECT_FALSE(isWindowVisible(dialog->handle()));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MonitorDialogTest, OnAnOldSystemNewRegularPortsLowerTheCountForAnAdministrator) {
+  setVersion(5, 0);
+  start(0x206);
+  openDialog();
+  EXPECT_EQ(dialog->requestedCount(), 6);
+  addRegularPorts(7);  // 10 - 7 leaves 3
+  ASSERT_TRUE(waitFor([&] { return dialog->requestedCount() == 3; }));
+  EXPECT_EQ(dialog->itemText(Dlg::IDC_PORTS_EDIT), u"3");
+  EXPECT_EQ(mirelo_testing::readPorts(), 0x603u);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text,
+            u"The maximum global number of ports is: 10.\nAfter reboot you will have 7 regular ports\n3 Ethernet Ports");
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the program
+
+namespace {
+
+// The NUL-separated entries of /proc/<pid>/<file>.
+std::vector<std::string> procEntries(uint32_t pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> entries;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = text.find('\0', start);
+    entries.push_back(text.substr(start, end - start));
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return entries;
+}
+
+TEST_F(MonitorDialogTest, ChangeRestartsAStandardUsersMonitorWithAdministratorRightsAtItsPosition) {
+  start(0x202);
+  testing_support::SpawnedProcess first({MIRELOMON}, {"WN_ADMINISTRATOR=0"});
+  WindowHandle window;
+  ASSERT_TRUE(waitFor([&] { return static_cast<bool>(window = findWindow(u"Dialog")); }));
+  const uint32_t firstPid = window.process();
+  LResult answer = 0;
+  ASSERT_TRUE(sendMessageTimeout(window, WM_COMMAND, Dlg::IDC_CHANGE, 0, 5000, &answer));
+  EXPECT_EQ(first.waitExit(5000), 0);
+
+  WindowHandle restarted;
+  ASSERT_TRUE(waitFor([&] {
+    restarted = findWindow(u"Dialog");
+    return restarted && restarted.process() != firstPid && isWindowVisible(restarted);
+  }));
+  const uint32_t pid = restarted.process();
+  const std::vector<std::string> arguments = procEntries(pid, "cmdline");
+  ASSERT_EQ(arguments.size(), 3u);
+  EXPECT_NE(arguments[1].find_first_of("0123456789"), std::string::npos);
+  const std::vector<std::string> environment = procEntries(pid, "environ");
+  EXPECT_NE(std::find(environment.begin(), environment.end(), "WN_ADMINISTRATOR=1"), environment.end());
+  // The restarted monitor quits from its tray menu.
+  EXPECT_TRUE(sendMessageTimeout(restarted, WM_COMMAND, mirelo_mon::ID_APP_EXIT, 0, 5000, &answer));
+  EXPECT_TRUE(waitFor([&] { return !isWindow(restarted); }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MonitorDialogTest, TheTraysRightButtonOpensItsMenuWhoseItemsAct) {
+  open(3);
+  QStringList texts;
+  QString bold;
+  QTimer::singleShot(300, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) return;
+    if (menu->defaultAction() != nullptr) bold = menu->defaultAction()->text();  // shown bold
+    for (QAction* action : menu->actions()) {
+      texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+      if (action->text() == QStringLiteral("Mute All")) menu->setActiveAction(action);
+    }
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  sendMessage(dialog->handle(), Dlg::kTrayMessage, mirelo_mon::kTrayIconId, WM_RBUTTONUP);
+  EXPECT_EQ(texts.join(QStringLiteral("|")),
+            QStringLiteral("Mirelo - MIDI over Ethernet|About|-|Mute None|Mute All|-|Exit"));
+  EXPECT_EQ(bold, QStringLiteral("Mirelo - MIDI over Ethernet"));
+  EXPECT_TRUE(waitFor([&] { return muteMask() == 7u; }));
 }
 
 }  // namespace
