@@ -16,6 +16,7 @@
 #include "platform/system_version.h"
 #include "platform/text.h"
 #include "platform/ui/application.h"
+#include "platform/ui/resources.h"
 #include "platform/ui/window_directory.h"
 
 using namespace platform::ui;
@@ -118,7 +119,11 @@ bool CternokMirMonDlg::onInitDialog() {
   configured_ = requested_ = static_cast<int>(*ports & 0xFF);
   administrator_ = WritePortsValue(static_cast<uint32_t>(configured_), *ports >> 8 & 0xFF);
   newSystem_ = platform::systemVersion().major > 5;
-  if (!newSystem_) showWindow(item(IDC_CHANGE), SW_HIDE);
+  if (newSystem_) {
+    if (auto* change = controlAs<Button>(IDC_CHANGE)) change->setIcon(loadIcon(IDI_SHIELD));
+  } else {
+    showWindow(item(IDC_CHANGE), SW_HIDE);
+  }
   if (administrator_) {
     enableWindow(item(IDC_CHANGE), false);
     ternokPorts_ = ReadTernokPorts();
@@ -130,13 +135,13 @@ bool CternokMirMonDlg::onInitDialog() {
     enableWindow(item(IDC_PORTS_EDIT), false);
     enableWindow(item(IDC_PORTS_SPIN), false);
   }
-  int maximum = kMaxPorts;
+  maximum_ = kMaxPorts;
   if (!newSystem_) {
     census_.Refresh();
-    maximum = std::min(census_.Limit(), kMaxPorts);
+    maximum_ = std::min(census_.Limit(), kMaxPorts);
   }
   if (auto* spin = controlAs<Spin>(IDC_PORTS_SPIN)) {
-    spin->setRange(0, maximum);
+    spin->setRange(0, maximum_);
     spin->setPosition(configured_);
   }
   setItemText(IDC_PORTS_EDIT, platform::formatText(u"%d", configured_));
@@ -203,8 +208,12 @@ void CternokMirMonDlg::onCommand(int id, uint16_t code) {
     }
     case IDC_PORTS_EDIT:
       if (code == EN_CHANGE) {
-        requested_ = std::stoi("0" + platform::toUtf8(itemText(IDC_PORTS_EDIT)).substr(0, 3));
+        requested_ = editNumber();
       } else if (code == EN_KILLFOCUS) {
+        // The edit accepts 0 … maximum: a larger number is taken as the maximum.
+        if (itemText(IDC_PORTS_EDIT) != platform::formatText(u"%d", requested_)) {
+          setItemText(IDC_PORTS_EDIT, platform::formatText(u"%d", requested_));
+        }
         applyPortCount();
       }
       break;
@@ -229,6 +238,15 @@ void CternokMirMonDlg::onCommand(int id, uint16_t code) {
     default:
       break;
   }
+}
+
+int CternokMirMonDlg::editNumber() const {
+  int number = 0;
+  for (const char16_t c : itemText(IDC_PORTS_EDIT)) {
+    if (c < u'0' || c > u'9') break;
+    number = std::min(number * 10 + (c - u'0'), maximum_);
+  }
+  return number;
 }
 
 void CternokMirMonDlg::applyPortCount(bool evenIfUnchanged) {

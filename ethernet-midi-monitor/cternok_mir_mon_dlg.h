@@ -66,6 +66,8 @@ class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface
   uint32_t installedMask() const;
   // Writes the requested count, on older systems within the global limit.
   void applyPortCount(bool evenIfUnchanged = false);
+  // The edit's number within 0 … maximum.
+  int editNumber() const;
   void watchMidiDevices();
   void onDeviceChange();
   void onChange();
@@ -76,6 +78,7 @@ class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface
   int installed_ = 0;
   int configured_ = 0;
   int requested_ = 0;
+  int maximum_ = 20;
   bool administrator_ = false;
   bool newSystem_ = true;
   int ternokPorts_ = -1;

@@ -22,10 +22,17 @@ constexpr char kMutedSvg[] = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0
                              "<path d='M8 8 L56 56 M56 8 L8 56' stroke='#c8201e' stroke-width='7'/></svg>";
 #undef MIDI_SOCKETS
 
+// The elevation shield: blue and yellow quarters.
+constexpr char kShieldSvg[] =
+    "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 64 64'>"
+    "<path d='M32 4 L56 12 V30 C56 46 45 56 32 60 C19 56 8 46 8 30 V12 Z' fill='#2a62c9'/>"
+    "<path d='M32 4 L56 12 V32 H32 Z M32 32 H8 C8 46 19 56 32 60 Z' fill='#f3c623'/></svg>";
+
 constexpr IconResource kIcons[] = {
     {IDR_MAINFRAME, kProgramSvg},
     {IDI_UNMUTED, kUnmutedSvg},
     {IDI_MUTED, kMutedSvg},
+    {IDI_SHIELD, kShieldSvg},
 };
 
 constexpr platform::ui::ResourceTable kResources{kIcons, {}};

@@ -9,6 +9,7 @@ namespace mirelo_mon {
 inline constexpr int IDR_MAINFRAME = 128;       // the program icon
 inline constexpr int IDI_UNMUTED = 144;         // tray: no port muted
 inline constexpr int IDI_MUTED = 145;           // tray: at least one port muted
+inline constexpr int IDI_SHIELD = 150;          // "Change" needs administrator rights
 inline constexpr int IDR_TRAY_MENU = 140;
 inline constexpr uint32_t kTrayIconId = 140;
 inline constexpr int ID_SHOW_DIALOG = 146;

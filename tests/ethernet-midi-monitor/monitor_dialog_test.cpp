@@ -162,6 +162,13 @@ TEST_F(MonitorDialogTest, AnAdministratorChangesThePortCountForTheNextStart) {
   sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_KILLFOCUS) << 16 | Dlg::IDC_PORTS_EDIT);
   EXPECT_EQ(mirelo_testing::readPorts(), 0x208u);
   EXPECT_EQ(dialog->configuredCount(), 8);
+
+  // A number beyond the spin's range is taken as its maximum.
+  dialog->setItemText(Dlg::IDC_PORTS_EDIT, u"99");
+  sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_CHANGE) << 16 | Dlg::IDC_PORTS_EDIT);
+  sendMessage(dialog->handle(), WM_COMMAND, static_cast<WParam>(EN_KILLFOCUS) << 16 | Dlg::IDC_PORTS_EDIT);
+  EXPECT_EQ(dialog->itemText(Dlg::IDC_PORTS_EDIT), u"20");
+  EXPECT_EQ(mirelo_testing::readPorts(), 0x214u);
 }
 
 TEST_F(MonitorDialogTest, AStandardUserCannotChangeThePortCount) {
@@ -171,6 +178,7 @@ TEST_F(MonitorDialogTest, AStandardUserCannotChangeThePortCount) {
   EXPECT_FALSE(dialog->isAdministrator());
   EXPECT_TRUE(isWindowEnabled(dialog->item(Dlg::IDC_CHANGE)));
   EXPECT_FALSE(isWindowEnabled(dialog->item(Dlg::IDC_PORTS_EDIT)));
+  EXPECT_TRUE(dialog->controlAs<Button>(Dlg::IDC_CHANGE)->hasIcon());  // the elevation shield
   EXPECT_TRUE(isWindowVisible(dialog->item(Dlg::IDC_PORTS_LABEL)) || !isWindowVisible(dialog->handle()));
   EXPECT_EQ(mirelo_testing::readPorts(), 0x202u);
   EXPECT_TRUE(boxes.shown.empty());
