@@ -70,8 +70,17 @@ std::u16string DriverControlClient::failureText(uint32_t error) {
 
 void DriverControlClient::reportFailure(uint32_t error) {
   failed_ = true;
-  ui::messageBox({}, failureText(error), u"MireloMon", ui::MB_OK | ui::MB_ICONERROR);
-  ui::postQuitMessage(1);
+  const auto report = [text = failureText(error)] {
+    ui::messageBox({}, text, u"MireloMon", ui::MB_OK | ui::MB_ICONERROR);
+    ui::postQuitMessage(1);
+  };
+  // A request of the notification thread fails there: the box is shown by
+  // the window thread, which may be waiting for this thread to end.
+  if (ui::isGuiThread()) {
+    report();
+  } else {
+    ui::detail::queueToGuiThread(report);
+  }
 }
 
 uint32_t DriverControlClient::getProperty(uint32_t id) {
