@@ -147,6 +147,7 @@ bool CternokMirMonDlg::onInitDialog() {
   setItemText(IDC_PORTS_EDIT, platform::formatText(u"%d", configured_));
   for (int port = 1; port <= installed_; ++port) enableWindow(item(portCheckId(port)), true);
 
+  setWindowIcon(handle(), loadIcon(IDR_MAINFRAME));
   if (!tray_.Create(handle(), kTrayMessage, kTrayTip, IDI_UNMUTED, kTrayIconId, trayMenu())) return false;
   setToolTip(item(IDC_LOOPBACK), u"Send MIDI Data to Applications hosted on this computer");
   areYouMe_ = registerWindowMessage(kAreYouMe);

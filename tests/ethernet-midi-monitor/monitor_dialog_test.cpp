@@ -80,6 +80,7 @@ TEST_F(MonitorDialogTest, AFirstStartUnmutesEveryPortAndSwitchesLoopBackOn) {
   EXPECT_EQ(statusWord(), 0x80000000u);
   EXPECT_FALSE(isWindowVisible(dialog->handle()));  // it starts in the tray
   EXPECT_EQ(getWindowText(dialog->handle()), u"Mirelo - Ethernet MIDI Ports");
+  EXPECT_TRUE(hasWindowIcon(dialog->handle()));
   EXPECT_TRUE(dialog->isButtonChecked(Dlg::IDC_LOOPBACK));
   EXPECT_EQ(dialog->tray().IconId(), mirelo_mon::IDI_UNMUTED);
   EXPECT_EQ(dialog->tray().icon().tip(), u"MIRELO - Ethernet MIDI Ports");
