@@ -59,11 +59,10 @@ int portCheckId(int port) { return CternokMirMonDlg::IDC_PORT_FIRST + port - 1; 
 
 const DialogTemplate CternokMirMonDlg::kTemplate{IDD, u"Mirelo - Ethernet MIDI Ports", 220, 162, kControls};
 
-CternokMirMonDlg::CternokMirMonDlg() : Dialog(kTemplate), client_(std::make_unique<DriverControlClient>(*this)) {}
+CternokMirMonDlg::CternokMirMonDlg() : Dialog(kTemplate) {}
 
 CternokMirMonDlg::~CternokMirMonDlg() {
   if (deviceNotification_ != nullptr) platform::unregisterDeviceNotification(deviceNotification_);
-  client_.reset();  // no control change arrives from here on
   tray_.icon().remove();
 }
 
@@ -72,8 +71,8 @@ std::u16string CternokMirMonDlg::GetDeviceDescription() { return mirelo::kDevice
 void CternokMirMonDlg::OnControlChange() {
   // Runs on the notification thread: the driver is asked here, the controls
   // are updated on the window thread.
-  const uint32_t mask = client_->GetMuteMask();
-  const uint32_t status = client_->GetStatusWord();
+  const uint32_t mask = client_.GetMuteMask();
+  const uint32_t status = client_.GetStatusWord();
   postMessage(handle(), kControlChangeMessage, mask, status);
 }
 
@@ -152,8 +151,8 @@ bool CternokMirMonDlg::onInitDialog() {
   setToolTip(item(IDC_LOOPBACK), u"Send MIDI Data to Applications hosted on this computer");
   areYouMe_ = registerWindowMessage(kAreYouMe);
 
-  client_->SetMuteMask(mirelo_profile::muteMask() & installedMask());
-  client_->SetLoopback(mirelo_profile::loopback());
+  client_.SetMuteMask(mirelo_profile::muteMask() & installedMask());
+  client_.SetLoopback(mirelo_profile::loopback());
   initialised_ = true;
   return true;
 }
@@ -179,7 +178,7 @@ void CternokMirMonDlg::applyControlChange(uint32_t mask, uint32_t status) {
 }
 
 void CternokMirMonDlg::setMuteMask(uint32_t mask) {
-  client_->SetMuteMask(mask);
+  client_.SetMuteMask(mask);
   mirelo_profile::storeMuteMask(mask);
 }
 
@@ -203,7 +202,7 @@ void CternokMirMonDlg::onCommand(int id, uint16_t code) {
       break;
     case IDC_LOOPBACK: {
       const bool on = isButtonChecked(IDC_LOOPBACK);
-      client_->SetLoopback(on);
+      client_.SetLoopback(on);
       mirelo_profile::storeLoopback(on);
       break;
     }

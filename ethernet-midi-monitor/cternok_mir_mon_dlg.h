@@ -36,11 +36,11 @@ class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface
   CternokMirMonDlg();
   ~CternokMirMonDlg() override;
 
-  bool HasDevice() const { return client_->IsOpen(); }
+  bool HasDevice() const { return client_.IsOpen(); }
   // False when the initialisation failed (its message was shown) or a
   // request to the driver failed: the program ends with exit code 1.
-  bool Initialised() const { return initialised_ && !client_->Failed(); }
-  DriverControlClient& client() { return *client_; }
+  bool Initialised() const { return initialised_ && !client_.Failed(); }
+  DriverControlClient& client() { return client_; }
   CSystemTray& tray() { return tray_; }
 
   int installedCount() const { return installed_; }
@@ -72,7 +72,11 @@ class CternokMirMonDlg : public platform::ui::Dialog, public CTernokApiInterface
   void onDeviceChange();
   void onChange();
 
-  std::unique_ptr<DriverControlClient> client_;
+  // A member rather than a pointer: its notification thread may call
+  // OnControlChange from the moment the event is enabled in its constructor
+  // until its destructor has joined the thread, and client_ names it all
+  // that time.
+  DriverControlClient client_{*this};
   CSystemTray tray_;
   MidiDeviceCensus census_;
   int installed_ = 0;
