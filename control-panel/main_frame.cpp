@@ -229,7 +229,7 @@ void MainFrame::addDevicePages() {
     const OrvaneDevice* device = connection.deviceAt(position);
     if (device == nullptr) continue;
     const ORVANE_DEVICE_ID id = device->deviceId();
-    auto page = std::make_unique<FormDevice>(handle(), id);
+    auto page = std::make_unique<FormDevice>(handle(), id, nullptr, nullptr);
     page->create(splitter_.handle());
     treePage_.addForm(platform::formatText(u"Device%u", static_cast<uint32_t>(position)), page.get(), &devicesPage_,
                       devicesImage_);
