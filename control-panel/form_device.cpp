@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "control-panel/form_mixer.h"
 #include "control-panel/main_frame.h"
 #include "control-panel/orvane_cpl_client.h"
 #include "device-access/orvane_panel_records.h"
@@ -223,6 +224,12 @@ bool FormDevice::processMessage(uint32_t message, WParam wParam, LParam lParam, 
         break;
       case kApplyId:
         applySoundDeviceConfiguration();
+        break;
+      case kMonitorMixerId:
+        if (monitorMixer_ != nullptr) monitorMixer_->showMixer();
+        break;
+      case kPlaybackMixerId:
+        if (playbackMixer_ != nullptr) playbackMixer_->showMixer();
         break;
       default:
         return FormBaseImpl::processMessage(message, wParam, lParam, result);
