@@ -10,6 +10,7 @@
 #include "control-panel/mixer_laws.h"
 #include "tests/control-panel/control_panel_fixture.h"
 #include "tests/support/program_runner.h"
+#include "tests/ui-support/raw_asio_stream.h"
 
 namespace cpl_testing {
 namespace {
@@ -275,6 +276,27 @@ TEST_F(MixerTest, ALayoutNotificationRebuildsTheShownMixer) {
   EXPECT_TRUE(waitFor([&] { return !mixer.outputStrips().empty() && &strip(0) != before; }));
   EXPECT_TRUE(isWindowVisible(mixer.handle()));
   EXPECT_EQ(mixer.outputStrips().size(), 3u);
+}
+
+}  // namespace
+}  // namespace cpl_testing
+
+namespace cpl_testing {
+namespace {
+
+TEST_F(MixerTest, TheMetersShowTheLevelsOfTheSamplesTheDriverMoves) {
+  FormMixer& mixer = openMixer(true);
+  const auto meter = [&](size_t row) {
+    return mixer.inputStrips()[row]->controlAs<ProgressBar>(FormStereoInputCtrl::kLeftMeterId)->position();
+  };
+  EXPECT_EQ(meter(0), 0) << "silence while nothing streams";
+  ui_testing::RawAsioStream stream;
+  ASSERT_EQ(stream.start(sim_testing::kPanelLink), 0u);
+  // The driver's test tone at -20 dBFS on every input: -2000, meter position 4000.
+  EXPECT_TRUE(waitFor([&] { return meter(0) > 3500 && meter(1) > 3500; })) << meter(0);
+  EXPECT_LE(meter(0), 4100);
+  stream.stop();
+  EXPECT_TRUE(waitFor([&] { return meter(0) == 0; }));
 }
 
 }  // namespace
