@@ -60,12 +60,20 @@ void FormMixerConnection::editCrosspoint(int index) {
     position.x += rect.left;
     position.y += rect.top;
   }
-  editor_ = std::make_unique<FormWeightCtrl>(device_, position, *entries_[static_cast<size_t>(index)]);
+  FormWeightCtrl editor(device_, position, *entries_[static_cast<size_t>(index)]);
+  editor_ = &editor;
   WindowHandle owner = getActiveWindow();
   if (!owner) owner = getParent(handle());
-  editor_->doModal(owner);
-  editor_.reset();
+  const std::shared_ptr<bool> alive = alive_;
+  editor.doModal(owner);
+  if (!*alive) return;
+  editor_ = nullptr;
   showEntry(index);
+}
+
+FormMixerConnection::~FormMixerConnection() {
+  *alive_ = false;
+  if (editor_ != nullptr) editor_->endDialog(IDCANCEL);
 }
 
 bool FormMixerConnection::processMessage(uint32_t message, WParam wParam, LParam lParam, LResult& result) {

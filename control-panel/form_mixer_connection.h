@@ -26,6 +26,9 @@ class FormMixerConnection : public FormBaseImpl<FormMixerConnection> {
 
   // The four entries (in the order of kTextIds) belong to the mixer window.
   FormMixerConnection(const ORVANE_DEVICE_ID& device, std::array<ORVANE_MIXER_CROSSPOINT*, 4> entries);
+  // Ends an open editor: a layout change or the device's removal may remove
+  // the cell while its editor runs.
+  ~FormMixerConnection() override;
 
   void updateForm() override {}
   bool processMessage(uint32_t message, platform::ui::WParam wParam, platform::ui::LParam lParam,
@@ -37,7 +40,7 @@ class FormMixerConnection : public FormBaseImpl<FormMixerConnection> {
   // the entry again when it closes.
   void editCrosspoint(int index);
   // The editor while it is open, or null.
-  FormWeightCtrl* editor() const { return editor_.get(); }
+  FormWeightCtrl* editor() const { return editor_; }
   // The background a text is painted on: green while its crosspoint is on.
   platform::ui::Colour background(int index) const;
 
@@ -50,5 +53,8 @@ class FormMixerConnection : public FormBaseImpl<FormMixerConnection> {
   std::array<ORVANE_MIXER_CROSSPOINT*, 4> entries_;
   platform::ui::StaticColours white_{platform::ui::rgb(0, 0, 0), platform::ui::rgb(255, 255, 255)};
   platform::ui::StaticColours green_{platform::ui::rgb(0, 0, 0), platform::ui::rgb(0, 255, 0)};
-  std::unique_ptr<FormWeightCtrl> editor_;
+  FormWeightCtrl* editor_ = nullptr;
+  // False once the cell is gone; the editor's caller checks it when the
+  // modal loop returns.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -270,10 +270,10 @@ TEST_F(MixerTest, FailedReadsShowNotAvailableAndClosingReleasesEverything) {
 
 TEST_F(MixerTest, ALayoutNotificationRebuildsTheShownMixer) {
   FormMixer& mixer = openMixer(true);
-  const FormStereoOutputCtrl* before = &strip(0);
+  const WindowHandle before = strip(0).handle();
   ORVANE_DEVICE_ID id = mixer.deviceId();
   ASSERT_EQ(machine.control().notify(ORVANE_MSG_CODE_MIXER_LAYOUT_CHANGED, &id, sizeof id), 0u);
-  EXPECT_TRUE(waitFor([&] { return !mixer.outputStrips().empty() && &strip(0) != before; }));
+  EXPECT_TRUE(waitFor([&] { return !mixer.outputStrips().empty() && strip(0).handle() != before; }));
   EXPECT_TRUE(isWindowVisible(mixer.handle()));
   EXPECT_EQ(mixer.outputStrips().size(), 3u);
 }
@@ -297,6 +297,29 @@ TEST_F(MixerTest, TheMetersShowTheLevelsOfTheSamplesTheDriverMoves) {
   EXPECT_LE(meter(0), 4100);
   stream.stop();
   EXPECT_TRUE(waitFor([&] { return meter(0) == 0; }));
+}
+
+}  // namespace
+}  // namespace cpl_testing
+
+namespace cpl_testing {
+namespace {
+
+TEST_F(MixerTest, ALayoutChangeWhileTheEditorIsOpenClosesItAndRebuilds) {
+  FormMixer& mixer = openMixer(true);
+  FormMixerConnection* cell = mixer.cells()[0].get();
+  const WindowHandle before = cell->handle();
+  bool editorOpened = false;
+  ORVANE_DEVICE_ID id = mixer.deviceId();
+  QTimer::singleShot(0, [&] {
+    editorOpened = cell->editor() != nullptr;
+    ASSERT_EQ(machine.control().notify(ORVANE_MSG_CODE_MIXER_LAYOUT_CHANGED, &id, sizeof id), 0u);
+  });
+  cell->editCrosspoint(0);  // returns when the rebuild has ended the editor
+  EXPECT_TRUE(editorOpened);
+  EXPECT_TRUE(waitFor([&] { return mixer.cells().size() == 6 && mixer.cells()[0]->handle() != before; }));
+  EXPECT_FALSE(isWindow(before));
+  EXPECT_TRUE(isWindowVisible(mixer.handle()));
 }
 
 }  // namespace
