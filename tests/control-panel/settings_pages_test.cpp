@@ -216,6 +216,19 @@ TEST_F(BufferSettingsPageTest, ARefusalWhileASoundDeviceIsInUseShowsTheErrorBoxA
   expectShows(before);
 }
 
+TEST_F(BufferSettingsPageTest, AServiceThatDoesNotAnswerGivesTheTimeOutBox) {
+  const ORVANE_BUFFER_SIZES before = driverSizes();
+  const uint32_t pid = servicePid();
+  ASSERT_NE(pid, 0u);
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+  streaming_->setCurrentSelection(before.streamingBufferSizeClass == 5 ? 0 : 5);
+  apply();  // blocks the window for the 30 s of the wait
+  ::kill(static_cast<pid_t>(pid), SIGCONT);
+  ASSERT_EQ(messageBoxes.size(), 1u);
+  EXPECT_EQ(messageBoxes[0].text, pageErrorText(u"Changing the buffer sizes failed.", ORVANE_STATUS_TIMEOUT));
+  expectShows(before);
+}
+
 TEST_F(BufferSettingsPageTest, AFailedReadBeforeTheChangeIsReportedAndNothingIsSent) {
   const ORVANE_BUFFER_SIZES before = driverSizes();
   const usbaudio_sim::SIM_FAULT fault{ORVANE_IOCTL_GET_BUFFER_SIZES, ORVANE_STATUS_DEVICE_REMOVED, 0, 1};
