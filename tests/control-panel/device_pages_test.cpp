@@ -12,29 +12,21 @@
 namespace cpl_testing {
 namespace {
 
-// A device connection of the test's own to the first listed device.
-class OwnDevice {
+// A connection of the test's own, with the streaming state and marks.
+class OwnDevice : public OwnConnection {
  public:
-  OwnDevice() {
-    EXPECT_EQ(driver_.openDriver(sim_testing::kPanelLink, false, false), 0u);
-    bool changed = false;
-    EXPECT_EQ(driver_.updateDeviceList(changed), 0u);
-  }
-  OrvaneDevice& at(size_t position) { return *driver_.deviceAt(position); }
+  OrvaneDevice& at(size_t position) { return device(position); }
   ORVANE_STREAMING_STATUS status() {
     ORVANE_STREAMING_STATUS status{};
-    EXPECT_EQ(driver_.ioctlGetStreamingStatus(status), 0u);
+    EXPECT_EQ(driver().ioctlGetStreamingStatus(status), 0u);
     return status;
   }
   // Whether the device at a position is selected for streaming, from a fresh list.
   bool streams(size_t position) {
     ORVANE_DEVICE_LIST list{};
-    EXPECT_EQ(driver_.ioctlGetDeviceList(list), 0u);
+    EXPECT_EQ(driver().ioctlGetDeviceList(list), 0u);
     return position < list.count && (list.devices[position].streamingSelected & ORVANE_DEVICE_STREAMING_SELECTED) != 0;
   }
-
- private:
-  OrvaneDriver driver_;
 };
 
 void failNext(sim_testing::SimControl& control, uint32_t code, uint32_t status) {

@@ -70,15 +70,6 @@ class MixerTest : public ControlPanelTest {
     return *mixer_;
   }
 
-  struct OwnDevice {
-    OwnDevice() {
-      EXPECT_EQ(driver.openDriver(sim_testing::kPanelLink, false, false), 0u);
-      bool changed = false;
-      EXPECT_EQ(driver.updateDeviceList(changed), 0u);
-    }
-    OrvaneDevice& device() { return *driver.deviceAt(0); }
-    OrvaneDriver driver;
-  };
 
   ORVANE_MIXER_GAIN driverGain(uint8_t type, uint8_t channel) {
     ORVANE_MIXER_GAIN entry{{type, channel, {}}, 0, 0, 0};
@@ -104,7 +95,7 @@ class MixerTest : public ControlPanelTest {
   }
 
   FormMixer* mixer_ = nullptr;
-  std::optional<OwnDevice> own_;
+  std::optional<OwnConnection> own_;
 };
 
 TEST_F(MixerTest, TheMonitorMixerShowsWholeInputPairsAgainstTheOutputPairs) {

@@ -58,21 +58,12 @@ class PluginPageTest : public ControlPanelTest {
                 static_cast<LParam>(pairs_->handle().value));
   }
 
-  struct OwnDevice {
-    OwnDevice() {
-      EXPECT_EQ(driver.openDriver(sim_testing::kPanelLink, false, false), 0u);
-      bool changed = false;
-      EXPECT_EQ(driver.updateDeviceList(changed), 0u);
-    }
-    OrvaneDevice& device() { return *driver.deviceAt(0); }
-    OrvaneDriver driver;
-  };
 
   FormPlugin* page_ = nullptr;
   ComboBox* pairs_ = nullptr;
   TrackBar* delay_ = nullptr;
   TrackBar* amplification_ = nullptr;
-  std::optional<OwnDevice> own_;
+  std::optional<OwnConnection> own_;
 };
 
 TEST_F(PluginPageTest, OffersOneItemPerWholePairAndTheDriversDelayRange) {

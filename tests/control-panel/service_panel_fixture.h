@@ -14,6 +14,7 @@
 #include "tests/control-panel/control_panel_fixture.h"
 #include "tests/support/program_runner.h"
 #include "tests/support/root_processes.h"
+#include "tests/service/service_machine.h"
 
 namespace cpl_testing {
 
@@ -50,35 +51,15 @@ class ServicePanelTest : public ControlPanelTest {
     const testing_support::ProgramResult started = runProgram({MACHINE_TOOL, "start"});
     EXPECT_EQ(started.exitCode, 0) << started.output << started.errors;
     EXPECT_EQ(control.open(), 0u);
-    EXPECT_TRUE(waitFor([&] { return simState().find("client server,") != std::string::npos; }, 10000))
-        << simState();
+    EXPECT_TRUE(waitFor([] { return service_testing::serverRegistered(); }, 10000)) << simState();
     MainFrame& frame = openFrame();
     EXPECT_EQ(control.notify(ORVANE_MSG_CODE_DEVICE_LIST_CHANGED), 0u);
     EXPECT_TRUE(waitFor([&] { return tree().count() == expectedItems(devices); })) << treeDump();
     return frame;
   }
 
-  std::string simState() {
-    std::string text(usbaudio_sim::SIM_MAX_STATE_TEXT, '\0');
-    if (control.control(usbaudio_sim::SIM_CONTROL_GET_STATE, nullptr, 0, text.data(),
-                        static_cast<uint32_t>(text.size())) != 0) {
-      return "(no state)";
-    }
-    text.resize(text.find('\0'));
-    return text;
-  }
-
-  // The process of the running service, or 0.
-  static uint32_t servicePid() {
-    const platform::ServiceHandle manager = platform::openServiceManager(nullptr, nullptr, platform::SC_MANAGER_CONNECT);
-    const platform::ServiceHandle service = platform::openService(manager, u"quintorsvc", platform::SERVICE_QUERY_STATUS);
-    platform::ServiceStatus status;
-    uint32_t pid = 0;
-    (void)platform::queryServiceStatusProcess(service, &status, &pid);
-    platform::closeServiceHandle(service);
-    platform::closeServiceHandle(manager);
-    return pid;
-  }
+  static std::string simState() { return service_testing::simState(); }
+  static uint32_t servicePid() { return service_testing::servicePid(); }
 
   // Opens or closes a WDM sound device of the first device: while one is
   // open, the service refuses changes that restart streaming.
