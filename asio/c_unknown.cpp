@@ -2,22 +2,12 @@
 
 using platform::HRESULT;
 
-namespace {
-
-// The non-delegating interface has IUnknown's slots, so callers use it as one.
-platform::IUnknown* asUnknown(INonDelegatingUnknown* unknown) {
-  return reinterpret_cast<platform::IUnknown*>(unknown);
-}
-
-}  // namespace
-
-CUnknown::CUnknown(platform::IUnknown* outer)
-    : owner_(outer != nullptr ? outer : asUnknown(static_cast<INonDelegatingUnknown*>(this))) {}
+CUnknown::CUnknown(platform::IUnknown* outer) : owner_(outer != nullptr ? outer : &identity_) {}
 
 HRESULT CUnknown::NonDelegatingQueryInterface(const platform::IID& iid, void** object) {
   if (object == nullptr) return platform::E_POINTER;
   if (iid == platform::IID_IUnknown) {
-    *object = static_cast<INonDelegatingUnknown*>(this);
+    *object = static_cast<platform::IUnknown*>(&identity_);
     NonDelegatingAddRef();
     return platform::S_OK;
   }

@@ -51,7 +51,7 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
   explicit CUnknown(platform::IUnknown* outer);
   virtual ~CUnknown() = default;
 
-  // IUnknown answers itself (the non-delegating interface); anything else
+  // IUnknown answers the non-delegating IUnknown; anything else
   // E_NOINTERFACE. Objects add their interfaces and pass the rest on here.
   platform::HRESULT NonDelegatingQueryInterface(const platform::IID& iid, void** object) override;
   uint32_t NonDelegatingAddRef() override;
@@ -66,6 +66,23 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
   platform::HRESULT getInterface(platform::IUnknown* interface, void** object);
 
  private:
+  // The non-delegating operations as an IUnknown, which is how callers hold
+  // them: the controlling object of an object that is not aggregated, and
+  // what an outer object gets from CreateInstance.
+  class NonDelegatingIdentity final : public platform::IUnknown {
+   public:
+    explicit NonDelegatingIdentity(CUnknown* object) : object_(object) {}
+    platform::HRESULT QueryInterface(const platform::IID& iid, void** object) override {
+      return object_->NonDelegatingQueryInterface(iid, object);
+    }
+    uint32_t AddRef() override { return object_->NonDelegatingAddRef(); }
+    uint32_t Release() override { return object_->NonDelegatingRelease(); }
+
+   private:
+    CUnknown* const object_;
+  };
+
+  NonDelegatingIdentity identity_{this};
   platform::IUnknown* const owner_;
   std::atomic<long> references_{0};
 };

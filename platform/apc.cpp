@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 #include "platform/threads.h"
 
 namespace platform {
@@ -59,7 +60,7 @@ namespace {
 
 std::mutex g_registryMutex;
 std::unordered_map<uint32_t, std::weak_ptr<ApcQueue>>& registry() {
-  static auto* map = new std::unordered_map<uint32_t, std::weak_ptr<ApcQueue>>;
+  static auto* map = (keepModuleLoaded(), new std::unordered_map<uint32_t, std::weak_ptr<ApcQueue>>);
   return *map;
 }
 

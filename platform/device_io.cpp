@@ -12,14 +12,15 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/device_wire.h"
 #include "platform/errors.h"
-#include "platform/module_lifetime.h"
 #include "platform/events.h"
-#include "platform/kernel/wire.h"
+#include "platform/module_lifetime.h"
 #include "platform/shared_memory.h"
 #include "platform/system_root.h"
 #include "platform/waits.h"
@@ -64,19 +65,29 @@ class DeviceConnection;
 // (event set) while their callers wait on the event rather than on the socket.
 class IoThread {
  public:
-  // A child forked from this process does not inherit the thread: it starts
-  // its own (the parent's object is left alone).
-  static IoThread& instance() {
+  // The process's I/O thread, started on first use; null when it cannot be
+  // started (no thread or descriptor left), and tried again next time. A
+  // child forked from this process does not inherit the thread: it starts its
+  // own (the parent's object is left alone).
+  static IoThread* instance() {
     static std::mutex mutex;
     static IoThread* thread = nullptr;
     std::lock_guard lock(mutex);
-    if (thread == nullptr || thread->pid_ != ::getpid()) thread = new IoThread;  // lives until exit
-    return *thread;
+    if (thread == nullptr || thread->pid_ != ::getpid()) {
+      UniqueFd wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+      if (!wakeFd.valid()) return nullptr;
+      try {
+        thread = new IoThread(std::move(wakeFd));  // lives until exit
+      } catch (const std::system_error&) {
+        return nullptr;
+      }
+    }
+    return thread;
   }
   void watch(const std::shared_ptr<DeviceConnection>& connection);
 
  private:
-  IoThread() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  explicit IoThread(UniqueFd wakeFd) : wakeFd_(std::move(wakeFd)) {
     keepModuleLoaded();
     std::thread([this] { loop(); }).detach();
   }
@@ -208,7 +219,7 @@ class DeviceConnection : public std::enable_shared_from_this<DeviceConnection> {
       changed_.notify_all();
       if (pendingCount_ > 0 && !broken_) {
         lock.unlock();
-        IoThread::instance().watch(shared_from_this());
+        if (IoThread* io = IoThread::instance()) io->watch(shared_from_this());
         lock.lock();
       }
     }
@@ -289,6 +300,7 @@ class DeviceConnection : public std::enable_shared_from_this<DeviceConnection> {
     wire::MessageHeader reply;
     reply.type = wire::kAnswer;
     reply.id = query.id;
+    reply.serial = query.serial;
     reply.status = ERROR_INVALID_PARAMETER;
     if (query.status == wire::kQueryEvent) {
       auto event = eventFromHandle(reinterpret_cast<Handle>(static_cast<uintptr_t>(query.value)));
@@ -408,6 +420,7 @@ uint32_t errorFromStatus(uint32_t status) {
     case 0xC0000017: return ERROR_NOT_ENOUGH_MEMORY;
     case 0xC0000023: return ERROR_INSUFFICIENT_BUFFER;
     case 0xC0000034: return ERROR_FILE_NOT_FOUND;
+    case 0xC0000044: return ERROR_NOT_ENOUGH_QUOTA;
     case 0xC000009A: return ERROR_NO_SYSTEM_RESOURCES;
     case 0xC000009D: return ERROR_DEVICE_NOT_CONNECTED;
     case 0xC00000B5: return ERROR_TIMEOUT;
@@ -416,7 +429,55 @@ uint32_t errorFromStatus(uint32_t status) {
   }
 }
 
-Handle openDevice(std::u16string_view path) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int millisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<int64_t>(left, 0, 60'000));
+}
+
+// Connects to the interface's socket. A host that does not accept (stopped,
+// or busy) leaves its listening queue full, which a non-blocking connect
+// reports at once: it is retried until the deadline.
+uint32_t connectBefore(int fd, const sockaddr_un& address, Clock::time_point deadline) {
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return ERROR_SUCCESS;
+    if (errno == EINTR) continue;
+    // No socket, or a stale one whose host has gone: there is no such device.
+    if (errno == ENOENT || errno == ECONNREFUSED) return ERROR_FILE_NOT_FOUND;
+    if (errno != EAGAIN) return errorFromErrno(errno);
+    if (Clock::now() >= deadline) return ERROR_TIMEOUT;
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - Clock::now()));
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+// Waits for the host's "created" message: 0, or the error the open fails with.
+uint32_t awaitCreated(int fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, millisecondsLeft(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return errorFromErrno(errno);
+    if (ready == 0) return ERROR_TIMEOUT;
+    break;
+  }
+  wire::MessageHeader created;
+  const wire::Received received = wire::receiveMessage(fd, &created, sizeof created, MSG_DONTWAIT);
+  if (received.kind != wire::Received::kMessage || received.size != sizeof created || created.type != wire::kCreated) {
+    return ERROR_FILE_NOT_FOUND;  // the interface went away while we connected
+  }
+  return created.status == 0 ? ERROR_SUCCESS : errorFromStatus(created.status);
+}
+
+}  // namespace
+
+Handle openDevice(std::u16string_view path) { return openDevice(path, kOpenDeviceTimeoutMilliseconds); }
+
+Handle openDevice(std::u16string_view path, uint32_t timeoutMilliseconds) {
   constexpr std::u16string_view kPrefix = u"\\\\.\\";
   const std::string name =
       path.substr(0, kPrefix.size()) == kPrefix ? wire::linkFileName(path.substr(kPrefix.size())) : std::string();
@@ -431,28 +492,23 @@ Handle openDevice(std::u16string_view path) {
     setLastError(ERROR_FILE_NOT_FOUND);
     return kInvalidHandle;
   }
-  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.valid()) {
     setLastErrorFromErrno(errno);
     return kInvalidHandle;
   }
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    // No socket, or a stale one whose host has gone: there is no such device.
-    setLastError(errno == ENOENT || errno == ECONNREFUSED ? ERROR_FILE_NOT_FOUND : errorFromErrno(errno));
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+  uint32_t error = connectBefore(fd.get(), address, deadline);
+  if (error == ERROR_SUCCESS) {
+    wire::setSocketBuffers(fd.get());
+    error = awaitCreated(fd.get(), deadline);
+  }
+  if (error != ERROR_SUCCESS) {
+    setLastError(error);
     return kInvalidHandle;
   }
-  wire::setSocketBuffers(fd.get());
-
-  wire::MessageHeader created;
-  const wire::Received received = wire::receiveMessage(fd.get(), &created, sizeof created);
-  if (received.kind != wire::Received::kMessage || received.size != sizeof created || created.type != wire::kCreated) {
-    setLastError(ERROR_FILE_NOT_FOUND);  // the interface went away while we connected
-    return kInvalidHandle;
-  }
-  if (created.status != 0) {
-    setLastError(errorFromStatus(created.status));
-    return kInvalidHandle;
-  }
+  // From here on the connection's readers block in their reads.
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
   return insertHandle(std::make_shared<DeviceFileObject>(std::make_shared<DeviceConnection>(std::move(fd))));
 }
 
@@ -461,6 +517,8 @@ bool deviceIoControl(Handle device, uint32_t code, const void* input, uint32_t i
   std::shared_ptr<DeviceConnection> connection;
   if (auto file = lookupHandleAs<DeviceFileObject>(device)) connection = file->connection();
   if (!connection) return fail(ERROR_INVALID_HANDLE);
+  // A request the driver makes pending completes through the I/O thread.
+  if (IoThread::instance() == nullptr) return fail(ERROR_NO_SYSTEM_RESOURCES);
   if (inputSize > wire::kMaxPayload || outputSize > wire::kMaxPayload || (inputSize > 0 && input == nullptr) ||
       (outputSize > 0 && output == nullptr)) {
     return fail(ERROR_INVALID_PARAMETER);

@@ -17,6 +17,7 @@ inline constexpr uint32_t ERROR_OPERATION_ABORTED = 995;
 inline constexpr uint32_t ERROR_IO_INCOMPLETE = 996;
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr uint32_t ERROR_NO_SYSTEM_RESOURCES = 1450;
+inline constexpr uint32_t ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 // The status of a request in flight, as `Overlapped::internal` shows it.
 inline constexpr uint32_t STATUS_PENDING_VALUE = 0x103;
@@ -31,10 +32,17 @@ struct Overlapped {
   Handle event = nullptr;     // set when the request completes
 };
 
+// How long openDevice waits for the device host unless told otherwise.
+inline constexpr uint32_t kOpenDeviceTimeoutMilliseconds = 5000;
+
 // Connects to the device interface named by "\\.\<link name>" (ASCII case
 // ignored). Returns kInvalidHandle with the last error set: 2 when there is
-// no such interface, otherwise the error the driver's create reported.
+// no such interface, 1460 when the device host did not take the connection
+// in time (a stopped or overloaded host), 1450 when the host is out of
+// resources, 1816 when this process has as many connections open as the host
+// allows one process, otherwise the error the driver's create reported.
 Handle openDevice(std::u16string_view path);
+Handle openDevice(std::u16string_view path, uint32_t timeoutMilliseconds);
 
 // Sends one device I/O control request. Without an overlapped record it
 // returns when the request has completed. With one, it resets the record's

@@ -14,11 +14,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "platform/apc.h"
 #include "platform/errors.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/system_root.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -63,7 +64,12 @@ class WatchSession {
       return nullptr;
     }
     session->known_ = session->scan();
-    session->thread_ = std::thread([session] { session->run(); });
+    try {
+      session->thread_ = std::thread([session] { session->run(); });
+    } catch (const std::system_error& e) {
+      setLastErrorFromErrno(e.code().value() != 0 ? e.code().value() : EAGAIN);
+      return nullptr;
+    }
     return session;
   }
 

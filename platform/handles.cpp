@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 
 namespace platform {
 
@@ -71,7 +72,8 @@ class HandleTable {
 };
 
 HandleTable& table() {
-  static HandleTable* instance = new HandleTable;  // lives until exit, past static destructors
+  // Lives until exit, past static destructors; so must the module that holds it.
+  static HandleTable* instance = (keepModuleLoaded(), new HandleTable);
   return *instance;
 }
 

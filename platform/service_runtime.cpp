@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "platform/errors.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/registry.h"
 #include "platform/system_root.h"
 #include "platform/text.h"

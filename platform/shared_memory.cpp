@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/errors.h"
+#include "platform/module_lifetime.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -26,7 +27,7 @@ struct BlockTable {
 };
 
 BlockTable& table() {
-  static auto* instance = new BlockTable;
+  static auto* instance = (keepModuleLoaded(), new BlockTable);  // lives until exit, with its module
   return *instance;
 }
 

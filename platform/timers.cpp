@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -28,13 +29,15 @@ class TimerObject;
 // call queued to the arming thread, as the original system's kernel does.
 class TimerService {
  public:
-  static TimerService& instance();
+  // The process's service, started on first use; null (last error set) when
+  // its thread or descriptor cannot be created, and tried again next time.
+  static TimerService* instance();
 
   bool add(uint64_t id, int fd, const std::weak_ptr<TimerObject>& timer);
   void remove(uint64_t id, int fd);
 
  private:
-  TimerService();
+  explicit TimerService(UniqueFd epoll);
   void run();
 
   UniqueFd epoll_;
@@ -48,7 +51,8 @@ class TimerObject final : public KernelObject, public std::enable_shared_from_th
       : timerFd_(std::move(timerFd)), signal_(std::move(signal)), id_(nextId_++) {}
 
   ~TimerObject() override {
-    if (registered_) TimerService::instance().remove(id_, timerFd_.get());
+    if (!registered_) return;
+    if (TimerService* service = TimerService::instance()) service->remove(id_, timerFd_.get());
   }
 
   int readinessFd() const override { return signal_->fd(); }
@@ -56,7 +60,8 @@ class TimerObject final : public KernelObject, public std::enable_shared_from_th
 
   bool arm(int64_t dueTime, int32_t periodMs, TimerCompletionRoutine routine, void* argument) {
     if (!registered_) {
-      if (!TimerService::instance().add(id_, timerFd_.get(), weak_from_this())) return false;
+      TimerService* service = TimerService::instance();
+      if (service == nullptr || !service->add(id_, timerFd_.get(), weak_from_this())) return false;
       registered_ = true;
     }
     {
@@ -147,10 +152,20 @@ class TimerObject final : public KernelObject, public std::enable_shared_from_th
 TimerService* g_service = nullptr;
 std::mutex g_serviceMutex;
 
-TimerService& TimerService::instance() {
+TimerService* TimerService::instance() {
   std::lock_guard lock(g_serviceMutex);
   if (g_service == nullptr) {
-    g_service = new TimerService;  // runs until the process ends
+    UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+    if (!epoll.valid()) {
+      setLastErrorFromErrno(errno);
+      return nullptr;
+    }
+    try {
+      g_service = new TimerService(std::move(epoll));  // runs until the process ends
+    } catch (const std::system_error& e) {
+      setLastErrorFromErrno(e.code().value() != 0 ? e.code().value() : EAGAIN);
+      return nullptr;
+    }
     // A forked child has no service thread; it starts its own on first use.
     static const bool atForkRegistered = [] {
       pthread_atfork(nullptr, nullptr, [] { g_service = nullptr; });
@@ -158,10 +173,10 @@ TimerService& TimerService::instance() {
     }();
     (void)atForkRegistered;
   }
-  return *g_service;
+  return g_service;
 }
 
-TimerService::TimerService() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+TimerService::TimerService(UniqueFd epoll) : epoll_(std::move(epoll)) {
   keepModuleLoaded();
   std::thread([this] { run(); }).detach();
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <numbers>
+#include <system_error>
 
 namespace usbaudio_sim {
 namespace {
@@ -132,10 +133,20 @@ uint32_t AsioStream::start() {
   }
   stopFd_ = stopFd;
   running_ = true;
-  thread_ = std::thread([this, timerFd, stopFd] {
-    run(timerFd, stopFd);
+  try {
+    thread_ = std::thread([this, timerFd, stopFd] {
+      run(timerFd, stopFd);
+      close(timerFd);
+    });
+  } catch (const std::system_error& e) {
     close(timerFd);
-  });
+    close(stopFd);
+    stopFd_ = -1;
+    running_ = false;
+    std::lock_guard lock(mutex_);
+    counters_.running = false;
+    return static_cast<uint32_t>(e.code().value() != 0 ? e.code().value() : EAGAIN);
+  }
   return 0;
 }
 
@@ -194,12 +205,16 @@ void AsioStream::run(int timerFd, int stopFd) {
 }
 
 void AsioStream::runPeriod() {
+  if (handOverHalf()) bufferEvent_->set();
+}
+
+bool AsioStream::handOverHalf() {
   std::lock_guard lock(mutex_);
   if (engine_.state.load() != ORVANE_STREAMING_STATE_RUNNING) {
     // Paused: the host gets no buffers, so it owes no acknowledgement.
     haveAcknowledgement_ = false;
     lastSwitchNanoseconds_ = 0;
-    return;
+    return false;
   }
   const uint32_t rate = engine_.sampleRate.load();
   const uint32_t half = nextHalf_;
@@ -221,8 +236,6 @@ void AsioStream::runPeriod() {
   haveAcknowledgement_ = true;
   lastAcknowledgement_ = acknowledgement;
   std::atomic_ref<uint32_t>(words[0]).store(half, std::memory_order_release);
-  signalTimes_[signals_++ % signalTimes_.size()] = monotonicNanoseconds();
-  bufferEvent_->set();
 
   const int64_t now = monotonicNanoseconds();
   ++counters_.bufferSwitchEvents;
@@ -236,6 +249,9 @@ void AsioStream::runPeriod() {
     counters_.maxIntervalMicroseconds = std::max(counters_.maxIntervalMicroseconds, interval);
   }
   lastSwitchNanoseconds_ = now;
+  // The event is set right after the lock is released (runPeriod).
+  signalTimes_[signals_++ % signalTimes_.size()] = monotonicNanoseconds();
+  return true;
 }
 
 void AsioStream::fillInput(Buffer& input, uint32_t half, uint32_t rate) {

@@ -93,7 +93,11 @@ class AsioStream {
   };
 
   void run(int timerFd, int stopFd);
+  // One period: hands the next half over, then signals the buffer event
+  // outside the stream's lock.
   void runPeriod();
+  // Fills the half and writes its index; false while the engine is paused.
+  bool handOverHalf();
   void linkPartners();
   void fillInput(Buffer& input, uint32_t half, uint32_t rate);
 

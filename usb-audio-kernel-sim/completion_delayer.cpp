@@ -1,6 +1,7 @@
 #include "usb-audio-kernel-sim/completion_delayer.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace usbaudio_sim {
 
@@ -12,9 +13,17 @@ void CompletionDelayer::completeLater(std::shared_ptr<platform::kernel::PendingR
     request->complete(platform::kernel::STATUS_CANCELLED, nullptr, 0);
     return;
   }
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // Without the worker the request cannot wait: it fails now.
+      request->complete(platform::kernel::STATUS_INSUFFICIENT_RESOURCES, nullptr, 0);
+      return;
+    }
+  }
   items_.push_back(Item{std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds),
                         std::move(request), status, std::move(output)});
-  if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
   wake_.notify_all();
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -284,9 +285,10 @@ bool parseConfiguration(std::string_view text, Configuration* configuration, std
 }
 
 bool readConfigurationFile(const std::string& path, Configuration* configuration, std::string* error) {
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    *error = "cannot read " + path;
+    *error = "cannot read " + path + ": " + std::strerror(errno != 0 ? errno : EIO);
     return false;
   }
   std::stringstream content;

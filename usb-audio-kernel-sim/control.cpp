@@ -204,7 +204,9 @@ NtStatus getSignalTimes(Driver& driver, IoRequest& request) {
   }
   SIM_SIGNAL_TIMES header{static_cast<uint32_t>(times.size()), 0, {}};
   std::memcpy(request.output(), &header, offsetof(SIM_SIGNAL_TIMES, nanoseconds));
-  std::memcpy(request.output() + offsetof(SIM_SIGNAL_TIMES, nanoseconds), times.data(), times.size() * sizeof(int64_t));
+  if (!times.empty()) {
+    std::memcpy(request.output() + offsetof(SIM_SIGNAL_TIMES, nanoseconds), times.data(), times.size() * sizeof(int64_t));
+  }
   request.setInformation(static_cast<uint32_t>(offsetof(SIM_SIGNAL_TIMES, nanoseconds) + times.size() * sizeof(int64_t)));
   return STATUS_SUCCESS;
 }

@@ -3,7 +3,6 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "usb-audio-kernel-sim/driver.h"
@@ -23,9 +22,6 @@ std::string defaultConfigFile() {
   return (std::filesystem::path(info.dli_fname).parent_path() / "usbaudio_sim.conf").string();
 }
 
-// The driver's messages go where a kernel driver's debug output would.
-void report(const std::string& message) { std::fprintf(stderr, "usbaudio_sim: %s\n", message.c_str()); }
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) uint32_t DriverEntry(DriverObject* host,
@@ -34,18 +30,18 @@ extern "C" __attribute__((visibility("default"))) uint32_t DriverEntry(DriverObj
   std::string error;
   usbaudio_sim::DriverParameters parameters;
   if (!usbaudio_sim::readDriverParameters(registryPath, defaultConfigFile(), &parameters, &error)) {
-    report(error);
+    host->log(error);
     return platform::kernel::STATUS_INVALID_PARAMETER;
   }
   usbaudio_sim::Configuration configuration;
   if (!usbaudio_sim::readConfigurationFile(parameters.configFile, &configuration, &error)) {
-    report(error);
+    host->log(error);
     return platform::kernel::STATUS_OBJECT_NAME_NOT_FOUND;
   }
   auto* driver = new usbaudio_sim::Driver(*host, std::move(parameters), std::move(configuration));
   const uint32_t status = driver->start(&error);
   if (status != STATUS_SUCCESS) {
-    report(error);
+    host->log(error);
     delete driver;
     return status;
   }

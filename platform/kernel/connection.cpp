@@ -1,78 +1,33 @@
 #include "platform/kernel/connection.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <system_error>
+
+#include "platform/kernel/caller_event.h"
+#include "platform/kernel/caller_memory.h"
 
 namespace platform::kernel {
 
 namespace {
 
-constexpr size_t kMaxBacklog = 64;
-
 thread_local const InterfaceEndpoint* t_servingEndpoint = nullptr;
+thread_local const Connection* t_servingConnection = nullptr;
 
-class HostEvent final : public KernelEvent {
- public:
-  HostEvent(UniqueFd fd, bool manualReset) : fd_(std::move(fd)), manualReset_(manualReset) {}
-  void set() override {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(fd_.get(), &one, sizeof one);
-  }
-  void reset() override {
-    uint64_t count;
-    [[maybe_unused]] ssize_t n = ::read(fd_.get(), &count, sizeof count);
-  }
-  bool manualReset() const override { return manualReset_; }
-
- private:
-  UniqueFd fd_;
-  bool manualReset_;
-};
-
-class HostMapping final : public MappedMemory {
- public:
-  HostMapping(void* base, size_t mapSize, size_t offset, size_t size)
-      : base_(base), mapSize_(mapSize), offset_(offset), size_(size) {}
-  ~HostMapping() override { ::munmap(base_, mapSize_); }
-  uint8_t* data() override { return static_cast<uint8_t*>(base_) + offset_; }
-  size_t size() const override { return size_; }
-
- private:
-  void* base_;
-  size_t mapSize_;
-  size_t offset_;
-  size_t size_;
-};
-
-bool isEventFd(int fd) {
-  char target[64] = {};
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-  return n > 0 && std::string_view(target, static_cast<size_t>(n)) == "anon_inode:[eventfd]";
-}
-
-// A block the caller offers must be a sealed memory file: a file that could
-// shrink under our mapping would fault the host.
-bool isSealedMemoryFile(int fd, size_t* size) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
-  const int seals = ::fcntl(fd, F_GET_SEALS);
-  if (seals < 0 || (seals & F_SEAL_SHRINK) == 0) return false;
-  *size = static_cast<size_t>(st.st_size);
-  return true;
-}
+// What a request holds of its connection's limits until its final answer.
+uint64_t weightOf(const wire::MessageHeader& header) { return uint64_t{header.size} + header.count; }
 
 class PendingImpl final : public PendingRequest {
  public:
-  PendingImpl(std::weak_ptr<Connection> connection, uint32_t id, uint32_t capacity)
-      : connection_(std::move(connection)), id_(id), capacity_(capacity) {}
+  PendingImpl(std::weak_ptr<Connection> connection, uint32_t id, uint32_t capacity, uint64_t weight)
+      : connection_(std::move(connection)), id_(id), capacity_(capacity), weight_(weight) {}
 
   uint32_t outputCapacity() const override { return capacity_; }
 
@@ -80,22 +35,21 @@ class PendingImpl final : public PendingRequest {
     std::lock_guard lock(mutex_);
     if (completed_) return;
     completed_ = true;
-    size = std::min(size, capacity_);
+    size = output != nullptr ? std::min(size, capacity_) : 0;
     if (!announced_) {
       // Completed inside the dispatch: sent after the pending reply.
       earlyStatus_ = status;
       const auto* bytes = static_cast<const uint8_t*>(output);
-      earlyOutput_.assign(bytes, bytes + (output != nullptr ? size : 0));
+      earlyOutput_.assign(bytes, bytes + size);
       return;
     }
-    sendCompletion(status, output, output != nullptr ? size : 0);
+    sendCompletion(status, output, size);
   }
 
   // Tells the caller the request is pending; runs after the dispatch returned.
   void announce() {
     std::lock_guard lock(mutex_);
-    auto connection = connection_.lock();
-    if (connection) {
+    if (auto connection = connection_.lock()) {
       wire::MessageHeader reply;
       reply.type = wire::kReply;
       reply.flags = wire::kFlagPending;
@@ -117,11 +71,13 @@ class PendingImpl final : public PendingRequest {
     message.status = status;
     message.count = static_cast<uint32_t>(size);
     connection->send(message, output, size);
+    connection->release(weight_);
   }
 
   std::weak_ptr<Connection> connection_;
-  uint32_t id_;
-  uint32_t capacity_;
+  const uint32_t id_;
+  const uint32_t capacity_;
+  const uint64_t weight_;
   std::mutex mutex_;
   bool announced_ = false;
   bool completed_ = false;
@@ -143,38 +99,30 @@ class RequestImpl final : public IoRequest {
   uint32_t information() const { return information_; }
 
   NtStatus referenceEvent(uint64_t handleValue, std::shared_ptr<KernelEvent>* event) override {
-    if (event == nullptr || !dispatching_) return STATUS_INVALID_PARAMETER;
+    if (event == nullptr || !resolvable()) return STATUS_INVALID_PARAMETER;
     UniqueFd fd;
     wire::MessageHeader answer;
-    if (connection_.resolve(header_.id, wire::kQueryEvent, handleValue, 0, &fd, &answer) != STATUS_SUCCESS ||
-        !isEventFd(fd.get())) {
-      return STATUS_INVALID_HANDLE;
-    }
-    *event = std::make_shared<HostEvent>(std::move(fd), (answer.flags & wire::kFlagManualReset) != 0);
+    const NtStatus status = connection_.resolve(header_.id, wire::kQueryEvent, handleValue, 0, &fd, &answer);
+    if (status == STATUS_IO_TIMEOUT) return status;
+    if (status != STATUS_SUCCESS || !isEventFd(fd.get())) return STATUS_INVALID_HANDLE;
+    *event = std::make_shared<CallerEvent>(std::move(fd), (answer.flags & wire::kFlagManualReset) != 0);
     return STATUS_SUCCESS;
   }
 
   NtStatus mapUserMemory(uint64_t address, uint64_t length, std::shared_ptr<MappedMemory>* memory) override {
-    if (memory == nullptr || !dispatching_ || length == 0) return STATUS_INVALID_PARAMETER;
+    if (memory == nullptr || !resolvable() || length == 0) return STATUS_INVALID_PARAMETER;
     UniqueFd fd;
     wire::MessageHeader answer;
-    if (connection_.resolve(header_.id, wire::kQueryMemory, address, length, &fd, &answer) != STATUS_SUCCESS) {
-      return STATUS_INVALID_PARAMETER;
-    }
-    size_t fileSize = 0;
-    const uint64_t offset = answer.value;
-    if (!isSealedMemoryFile(fd.get(), &fileSize) || offset >= fileSize || length > fileSize - offset) {
-      return STATUS_INVALID_PARAMETER;
-    }
-    void* base = ::mmap(nullptr, fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
-    if (base == MAP_FAILED) return STATUS_INSUFFICIENT_RESOURCES;
-    *memory = std::make_shared<HostMapping>(base, fileSize, static_cast<size_t>(offset), static_cast<size_t>(length));
-    return STATUS_SUCCESS;
+    const NtStatus status = connection_.resolve(header_.id, wire::kQueryMemory, address, length, &fd, &answer);
+    if (status == STATUS_IO_TIMEOUT) return status;
+    if (status != STATUS_SUCCESS) return STATUS_INVALID_PARAMETER;
+    return mapCallerMemory(fd.get(), answer.value, length, memory);
   }
 
   std::shared_ptr<PendingRequest> markPending() override {
     if (pending_) return nullptr;
-    pending_ = std::make_shared<PendingImpl>(connection_.weak_from_this(), header_.id, header_.count);
+    pending_ = std::make_shared<PendingImpl>(connection_.weak_from_this(), header_.id, header_.count,
+                                             weightOf(header_));
     return pending_;
   }
 
@@ -182,6 +130,10 @@ class RequestImpl final : public IoRequest {
   const std::shared_ptr<PendingImpl>& pending() const { return pending_; }
 
  private:
+  // Questions to the caller go out only during the dispatch, from the
+  // connection's own thread (which alone reads the answers).
+  bool resolvable() const { return dispatching_ && t_servingConnection == &connection_; }
+
   Connection& connection_;
   wire::MessageHeader header_;
   const uint8_t* input_;
@@ -195,8 +147,9 @@ class RequestImpl final : public IoRequest {
 
 const InterfaceEndpoint* servingEndpoint() { return t_servingEndpoint; }
 
-Connection::Connection(std::shared_ptr<const InterfaceEndpoint> endpoint, UniqueFd fd, uint32_t processId)
-    : endpoint_(std::move(endpoint)), fd_(std::move(fd)), processId_(processId) {}
+Connection::Connection(std::shared_ptr<const InterfaceEndpoint> endpoint, UniqueFd fd, uint32_t processId,
+                       ConnectionSettings settings)
+    : endpoint_(std::move(endpoint)), processId_(processId), settings_(std::move(settings)), fd_(std::move(fd)) {}
 
 Connection::~Connection() {
   if (thread_.joinable()) {
@@ -209,151 +162,304 @@ Connection::~Connection() {
   }
 }
 
-void Connection::start() {
-  thread_ = std::thread([this] { run(); });
+int Connection::start() {
+  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wakeFd_.valid()) return errno;
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error& e) {
+    wakeFd_.reset();
+    return e.code().value() != 0 ? e.code().value() : EAGAIN;
+  }
+  return 0;
 }
 
-void Connection::shutdown() { ::shutdown(fd_.get(), SHUT_RDWR); }
+void Connection::refuse(NtStatus status) {
+  wire::MessageHeader created;
+  created.type = wire::kCreated;
+  created.status = status;
+  std::lock_guard lock(mutex_);
+  // A fresh socket always has room for this one small message.
+  wire::sendMessage(fd_.get(), created, nullptr, 0, -1, MSG_DONTWAIT);
+  fd_.reset();
+}
+
+void Connection::shutdown() {
+  std::lock_guard lock(mutex_);
+  ending_ = true;
+  if (fd_.valid()) ::shutdown(fd_.get(), SHUT_RDWR);
+  if (wakeFd_.valid()) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
+  }
+}
 
 void Connection::join() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void Connection::send(const wire::MessageHeader& header, const void* payload, size_t size, int passFd) {
-  std::lock_guard lock(sendMutex_);
-  // A failed send means the caller is gone; the reader sees the end of file.
-  wire::sendMessage(fd_.get(), header, payload, size, passFd);
+void Connection::wake() {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
+}
+
+void Connection::send(const wire::MessageHeader& header, const void* payload, size_t size) {
+  std::lock_guard lock(mutex_);
+  if (!fd_.valid() || ending_) return;
+  if (output_.empty()) {
+    if (wire::sendMessage(fd_.get(), header, payload, size, -1, MSG_DONTWAIT)) return;
+    // Any other failure means the caller is gone; its thread sees the end.
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return;
+  }
+  output_.push_back(wire::encodeMessage(header, payload, size));
+  wake();
+}
+
+void Connection::release(uint64_t weight) {
+  std::lock_guard lock(mutex_);
+  if (outstandingRequests_ > 0) --outstandingRequests_;
+  outstandingBytes_ -= std::min(outstandingBytes_, weight);
+}
+
+bool Connection::outputWaiting() {
+  std::lock_guard lock(mutex_);
+  return !output_.empty();
+}
+
+void Connection::flushOutput() {
+  std::lock_guard lock(mutex_);
+  while (!output_.empty() && fd_.valid()) {
+    std::vector<uint8_t>& bytes = output_.front();
+    iovec piece{bytes.data(), bytes.size()};
+    if (wire::sendRecord(fd_.get(), &piece, 1, -1, MSG_DONTWAIT) < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      output_.clear();  // the caller is gone
+      return;
+    }
+    output_.pop_front();
+  }
+}
+
+void Connection::closeSocket() {
+  std::lock_guard lock(mutex_);
+  ending_ = true;
+  output_.clear();
+  fd_.reset();
 }
 
 void Connection::run() {
   t_servingEndpoint = endpoint_.get();
-  NtStatus status = STATUS_SUCCESS;
-  if (endpoint_->callbacks.create) {
-    try {
-      status = endpoint_->callbacks.create(*this);
-    } catch (...) {
-      status = STATUS_UNSUCCESSFUL;
-    }
-  }
-  wire::MessageHeader created;
-  created.type = wire::kCreated;
-  created.status = status;
-  send(created, nullptr, 0);
-  if (status == STATUS_SUCCESS) {
-    serve();
-    if (endpoint_->callbacks.cleanup) {
+  t_servingConnection = this;
+  const std::string who = "connection of process " + std::to_string(processId_) + " to " +
+                          std::string(endpoint_->info.linkName.begin(), endpoint_->info.linkName.end());
+  try {
+    NtStatus status = STATUS_SUCCESS;
+    if (endpoint_->callbacks.create) {
       try {
-        endpoint_->callbacks.cleanup(*this);
+        status = endpoint_->callbacks.create(*this);
       } catch (...) {
+        settings_.log->write(who + ": the driver's create callback failed: " +
+                             describeException(std::current_exception()) + "; the open is refused");
+        status = STATUS_UNSUCCESSFUL;
       }
     }
+    wire::MessageHeader created;
+    created.type = wire::kCreated;
+    created.status = status;
+    send(created, nullptr, 0);
+    if (status == STATUS_SUCCESS) {
+      serve();
+      if (endpoint_->callbacks.cleanup) {
+        try {
+          endpoint_->callbacks.cleanup(*this);
+        } catch (...) {
+          settings_.log->write(who + ": the driver's cleanup callback failed: " +
+                               describeException(std::current_exception()));
+        }
+      }
+    }
+    flushOutput();  // what the socket takes of the last answers
+  } catch (...) {
+    settings_.log->write(who + ": ended by a failure of the host: " + describeException(std::current_exception()));
   }
-  shutdown();
   finished_.store(true);
+  if (settings_.finished) settings_.finished();
+  closeSocket();
 }
 
 void Connection::serve() {
-  buffer_.resize(wire::kMaxMessage);
-  while (!endOfFile_.load()) {
+  while (!endOfFile_) {
     if (!backlog_.empty()) {
-      const std::vector<uint8_t> message = std::move(backlog_.front());
+      Message request = std::move(backlog_.front());
       backlog_.pop_front();
-      wire::MessageHeader header;
-      std::memcpy(&header, message.data(), wire::kHeaderSize);
-      handleRequest(header, message.data() + wire::kHeaderSize);
+      handleRequest(request);
       continue;
     }
-    const wire::Received received = wire::receiveMessage(fd_.get(), buffer_.data(), buffer_.size());
-    if (received.kind != wire::Received::kMessage) break;
-    wire::MessageHeader header;
-    if (!accept(received, buffer_.data(), &header)) continue;
-    if (header.type == wire::kAnswer) continue;  // no query is open: a stray answer is dropped
-    handleRequest(header, buffer_.data() + wire::kHeaderSize);
+    Message message;
+    if (nextMessage(Clock::time_point::max(), &message) != Next::kMessage) break;
+    if (message.header.type == wire::kAnswer) continue;  // no query is open: a stray answer is dropped
+    if (admit(message)) handleRequest(message);
   }
 }
 
-bool Connection::accept(const wire::Received& received, const uint8_t* buffer, wire::MessageHeader* header) {
-  if (received.truncated || received.size < wire::kHeaderSize) {
-    failRequest(buffer, received.size, STATUS_INVALID_PARAMETER);
+Connection::Next Connection::nextMessage(Clock::time_point deadline, Message* message) {
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (ending_) return Next::kEnd;
+    }
+    flushOutput();
+    const bool blocked = outputWaiting();
+    if (!blocked) {
+      const Next next = receive(message);
+      if (next == Next::kSkipped) continue;
+      if (next != Next::kNothing) return next;
+    }
+    // Nothing to read, or output waiting for the caller to read: wait for the
+    // socket, a wake-up or the deadline.
+    int timeout = -1;
+    if (deadline != Clock::time_point::max()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return Next::kTimeout;
+      timeout = static_cast<int>(std::min<int64_t>(left, 60'000));
+    }
+    pollfd fds[2] = {{fd_.get(), static_cast<short>(blocked ? POLLOUT : POLLIN), 0}, {wakeFd_.get(), POLLIN, 0}};
+    if (::poll(fds, 2, timeout) < 0 && errno != EINTR) return Next::kEnd;
+    if (fds[1].revents != 0) {
+      uint64_t count;
+      [[maybe_unused]] ssize_t n = ::read(wakeFd_.get(), &count, sizeof count);
+    }
+    // A caller that closed while its answers wait unread will never read them.
+    if (blocked && (fds[0].revents & (POLLHUP | POLLERR)) != 0) return Next::kEnd;
+  }
+}
+
+Connection::Next Connection::receive(Message* message) {
+  const ssize_t size = wire::nextMessageSize(fd_.get(), MSG_DONTWAIT);
+  if (size < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? Next::kNothing : Next::kEnd;
+  // A zero-length record counts as the end of the connection.
+  if (size == 0) return Next::kEnd;
+  // The buffer is as large as the message, so an idle connection holds none.
+  const bool tooLarge = static_cast<size_t>(size) > wire::kMaxMessage;
+  message->bytes.resize(tooLarge ? wire::kHeaderSize : static_cast<size_t>(size));
+  wire::Received received =
+      wire::receiveMessage(fd_.get(), message->bytes.data(), message->bytes.size(), MSG_DONTWAIT);
+  if (received.kind != wire::Received::kMessage) return Next::kEnd;
+  message->fds = std::move(received.fds);
+  return wellFormed(message, received.size, received.truncated) ? Next::kMessage : Next::kSkipped;
+}
+
+bool Connection::wellFormed(Message* message, size_t receivedSize, bool truncated) {
+  const size_t available = std::min(receivedSize, message->bytes.size());
+  if (truncated || receivedSize < wire::kHeaderSize) {
+    failRequest(message->bytes.data(), available, STATUS_INVALID_PARAMETER);
     return false;
   }
-  std::memcpy(header, buffer, wire::kHeaderSize);
-  const bool sizeMatches = header->size == received.size;
-  const bool knownType = header->type == wire::kRequest || header->type == wire::kAnswer;
-  const bool capacityOk = header->type != wire::kRequest || header->count <= wire::kMaxPayload;
+  wire::MessageHeader& header = message->header;
+  std::memcpy(&header, message->bytes.data(), wire::kHeaderSize);
+  const bool sizeMatches = header.size == receivedSize;
+  const bool knownType = header.type == wire::kRequest || header.type == wire::kAnswer;
+  const bool capacityOk = header.type != wire::kRequest || header.count <= wire::kMaxPayload;
   if (!sizeMatches || !knownType || !capacityOk) {
-    failRequest(buffer, received.size, STATUS_INVALID_PARAMETER);
+    failRequest(message->bytes.data(), available, STATUS_INVALID_PARAMETER);
     return false;
   }
   return true;
 }
 
-void Connection::failRequest(const uint8_t* buffer, size_t size, NtStatus status) {
+bool Connection::admit(const Message& request) {
+  const uint64_t weight = weightOf(request.header);
+  {
+    std::lock_guard lock(mutex_);
+    const HostLimits& limits = settings_.limits;
+    const bool fits = outstandingRequests_ == 0 || (outstandingRequests_ < limits.requestsPerConnection &&
+                                                     outstandingBytes_ + weight <= limits.bytesPerConnection);
+    if (fits) {
+      ++outstandingRequests_;
+      outstandingBytes_ += weight;
+      return true;
+    }
+  }
+  failRequest(request.bytes.data(), request.bytes.size(), STATUS_INSUFFICIENT_RESOURCES);
+  return false;
+}
+
+void Connection::failRequest(const uint8_t* bytes, size_t size, NtStatus status) {
   wire::MessageHeader reply;
   reply.type = wire::kReply;
   reply.status = status;
   if (size >= offsetof(wire::MessageHeader, id) + sizeof reply.id) {
-    std::memcpy(&reply.id, buffer + offsetof(wire::MessageHeader, id), sizeof reply.id);
+    std::memcpy(&reply.id, bytes + offsetof(wire::MessageHeader, id), sizeof reply.id);
   }
   send(reply, nullptr, 0);
 }
 
-void Connection::handleRequest(const wire::MessageHeader& header, const uint8_t* input) {
-  output_.assign(header.count, 0);
-  RequestImpl request(*this, header, input, output_.data());
+void Connection::handleRequest(const Message& request) {
+  const wire::MessageHeader& header = request.header;
+  std::vector<uint8_t> output(header.count, 0);
+  RequestImpl dispatched(*this, header, request.bytes.data() + wire::kHeaderSize, output.data());
   NtStatus status = STATUS_INVALID_DEVICE_REQUEST;
   if (endpoint_->callbacks.deviceControl) {
     try {
-      status = endpoint_->callbacks.deviceControl(*this, request);
+      status = endpoint_->callbacks.deviceControl(*this, dispatched);
     } catch (...) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08X", header.status);
+      settings_.log->write("connection of process " + std::to_string(processId_) +
+                           ": the driver's device control callback failed on request " + code + ": " +
+                           describeException(std::current_exception()) + "; the request fails");
       status = STATUS_UNSUCCESSFUL;
     }
   }
-  request.endDispatch();
-  if (request.pending()) {
-    request.pending()->announce();
+  dispatched.endDispatch();
+  if (dispatched.pending()) {
+    dispatched.pending()->announce();
     return;
   }
   wire::MessageHeader reply;
   reply.type = wire::kReply;
   reply.id = header.id;
   reply.status = status;
-  reply.count = request.information();
-  send(reply, output_.data(), reply.count);
+  reply.count = dispatched.information();
+  send(reply, output.data(), reply.count);
+  release(weightOf(header));
 }
 
 NtStatus Connection::resolve(uint32_t requestId, uint32_t kind, uint64_t value, uint64_t length, UniqueFd* fd,
                              wire::MessageHeader* answer) {
-  std::lock_guard lock(resolveMutex_);
-  if (endOfFile_.load()) return STATUS_CANCELLED;
+  if (endOfFile_) return STATUS_CANCELLED;
   wire::MessageHeader query;
   query.type = wire::kQuery;
   query.id = requestId;
   query.status = kind;
+  query.serial = ++querySerial_;
   query.value = value;
   query.length = length;
   send(query, nullptr, 0);
-  queryBuffer_.resize(wire::kMaxMessage);
+  const Clock::time_point deadline = Clock::now() + settings_.limits.answerTimeout;
   for (;;) {
-    wire::Received received = wire::receiveMessage(fd_.get(), queryBuffer_.data(), queryBuffer_.size());
-    if (received.kind != wire::Received::kMessage) {
-      endOfFile_.store(true);
-      return STATUS_CANCELLED;
+    Message message;
+    switch (nextMessage(deadline, &message)) {
+      case Next::kEnd:
+        endOfFile_ = true;
+        return STATUS_CANCELLED;
+      case Next::kTimeout:
+        settings_.log->writeThrottled("connection of process " + std::to_string(processId_) +
+                                      ": no answer to the host's question within " +
+                                      std::to_string(settings_.limits.answerTimeout.count()) + " ms");
+        return STATUS_IO_TIMEOUT;
+      default:
+        break;
     }
-    wire::MessageHeader header;
-    if (!accept(received, queryBuffer_.data(), &header)) continue;
-    if (header.type == wire::kRequest) {
-      if (backlog_.size() < kMaxBacklog) {
-        backlog_.emplace_back(queryBuffer_.begin(), queryBuffer_.begin() + static_cast<ptrdiff_t>(received.size));
-      } else {
-        failRequest(queryBuffer_.data(), received.size, STATUS_INSUFFICIENT_RESOURCES);
-      }
+    if (message.header.type == wire::kRequest) {
+      if (admit(message)) backlog_.push_back(std::move(message));
       continue;
     }
-    if (header.id != requestId) continue;  // an answer to nothing we asked
-    if (header.status != 0 || received.fds.size() != 1) return STATUS_UNSUCCESSFUL;
-    *fd = std::move(received.fds[0]);
-    *answer = header;
+    // Answers to an earlier question that timed out, or to nothing, are dropped.
+    if (message.header.id != requestId || message.header.serial != query.serial) continue;
+    if (message.header.status != 0 || message.fds.size() != 1) return STATUS_UNSUCCESSFUL;
+    *fd = std::move(message.fds[0]);
+    *answer = message.header;
     return STATUS_SUCCESS;
   }
 }

@@ -15,6 +15,7 @@
 // connection's thread; different file objects are served concurrently.
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,8 +40,10 @@ inline constexpr NtStatus STATUS_NO_MEMORY = 0xC0000017;
 inline constexpr NtStatus STATUS_BUFFER_TOO_SMALL = 0xC0000023;
 inline constexpr NtStatus STATUS_OBJECT_NAME_NOT_FOUND = 0xC0000034;
 inline constexpr NtStatus STATUS_OBJECT_NAME_COLLISION = 0xC0000035;
+inline constexpr NtStatus STATUS_QUOTA_EXCEEDED = 0xC0000044;
 inline constexpr NtStatus STATUS_INSUFFICIENT_RESOURCES = 0xC000009A;
 inline constexpr NtStatus STATUS_DEVICE_NOT_CONNECTED = 0xC000009D;
+inline constexpr NtStatus STATUS_IO_TIMEOUT = 0xC00000B5;
 inline constexpr NtStatus STATUS_CANCELLED = 0xC0000120;
 
 // A caller's event, resolved from its handle value during a request. The
@@ -135,6 +138,13 @@ class DriverObject {
 
   // Called when the host stops, after every interface of the driver is gone.
   virtual void setUnload(std::function<void()> unload) = 0;
+
+  // Writes one line to the host's log, where a kernel driver's debug output
+  // goes. A line written while the entry runs also becomes part of the reason
+  // the host reports when the entry fails.
+  virtual void log(std::string_view message) {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
+  }
 };
 
 using DriverEntryFunction = uint32_t (*)(DriverObject* driver, const char16_t* registryPath);

@@ -20,8 +20,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/device_wire.h"
 #include "platform/errors.h"
-#include "platform/kernel/wire.h"
 #include "platform/system_root.h"
 #include "platform/text.h"
 #include "platform/ui/application.h"

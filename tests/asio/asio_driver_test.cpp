@@ -237,16 +237,11 @@ TEST_F(AsioDriverInit, WithoutTheServiceRateChangesFailAsHardwareMalfunction) {
 class AsioDriverPcmOnly : public AsioDriverTest {
  protected:
   std::string configuration() const override {
-    return R"(
-[device]
-vendor = 0x2F1A
-product = 0x0104
-serial = QT04B0009
-name = QUINTOR Mini 4
-i2s_inputs = 4
-i2s_outputs = 4
-rates = 44100 48000 96000
-)";
+    sim_testing::DeviceSpec device{"QT04B0009", "QUINTOR Mini 4"};
+    device.product = 0x0104;
+    device.i2sInputs = 4;
+    device.i2sOutputs = 4;
+    return sim_testing::configurationText({device});
   }
 };
 

@@ -297,16 +297,12 @@ TEST_F(AsioStreaming, ReleasingTheDriverWhileRunningStopsAndReleasesEverything) 
 class AsioDsdOutputsOnly : public AsioDriverTest {
  protected:
   std::string configuration() const override {
-    return R"(
-[device]
-vendor = 0x2F1A
-product = 0x0120
-serial = QD02A0001
-name = QUINTOR DSD 2
-i2s_inputs = 2
-dsd_outputs = 2
-rates = 44100 48000 2822400
-)";
+    sim_testing::DeviceSpec device{"QD02A0001", "QUINTOR DSD 2"};
+    device.product = 0x0120;
+    device.i2sOutputs = 0;
+    device.rates = "44100 48000 2822400";
+    device.moreLines = "dsd_outputs = 2\n";
+    return sim_testing::configurationText({device});
   }
 };
 

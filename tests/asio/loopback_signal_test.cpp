@@ -74,11 +74,23 @@ TEST(LoopbackCheck, ADamagedSampleOrSwappedHalvesAreFound) {
   }
 }
 
+TEST(LoopbackCheck, ASwitchMissedWhileStartingDoesNotFixAWrongDelay) {
+  // A missed switch returns one buffer a buffer early and the next a buffer late.
+  LoopbackCheck check(1, 2, kRate);
+  for (uint64_t k = 0; k < 100; ++k) {
+    const uint64_t delay = k == 3 ? 1 : k == 4 ? 3 : 2;
+    check.check(0, returned(1, k, delay).data(), kSize, k * kSize);
+  }
+  EXPECT_EQ(check.results()[0].delayFrames, 2 * kSize);
+  EXPECT_EQ(check.results()[0].wrongBuffers, 0u);
+  EXPECT_TRUE(check.intact(0));
+}
+
 TEST(LoopbackCheck, RestartMatchesAfresh) {
   LoopbackCheck check(1, 2, kRate);
-  for (uint64_t k = 0; k < 10; ++k) check.check(0, returned(1, k, 2).data(), kSize, k * kSize);
+  for (uint64_t k = 0; k < 20; ++k) check.check(0, returned(1, k, 2).data(), kSize, k * kSize);
   check.restart(96000);
-  for (uint64_t k = 0; k < 10; ++k) {
+  for (uint64_t k = 0; k < 20; ++k) {
     std::vector<int32_t> samples(kSize, 0);
     if (k >= 3) {
       for (uint32_t i = 0; i < kSize; ++i) samples[i] = loopbackSample(0, (k - 3) * kSize + i, 96000);

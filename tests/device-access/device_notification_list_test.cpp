@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/errors.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "tests/support/test_system_root.h"
 
 using namespace platform;

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "platform/device_io.h"
 #include "platform/events.h"
 #include "platform/shared_memory.h"
+#include "platform/unique_handle.h"
 #include "platform/waits.h"
 #include "tests/kernel/kernel_test_support.h"
 #include "tests/support/child_process.h"
@@ -99,69 +102,54 @@ class Program {
   std::string text_;
 };
 
-void pipeOrFail(int fds[2]) { ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0); }
-
-char readByte(int fd) {
-  char byte = 0;
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) == 1 && ::read(fd, &byte, 1) != 1) byte = 0;
-  return byte;
-}
-
-void writeByte(int fd, char byte) { ASSERT_EQ(::write(fd, &byte, 1), 1); }
-
 }  // namespace
 
 TEST(DeviceHostAcrossProcesses, CallerDeathFreesItsFileObjects) {
   testing_support::TestSystemRoot root;
-  int go[2];
-  int ready[2];
-  pipeOrFail(go);
-  pipeOrFail(ready);
+  testing_support::StepPipe go;
+  testing_support::StepPipe ready;
   // Forked before this process starts any thread.
   testing_support::ChildProcess caller([&] {
-    if (readByte(go[0]) != 'g') return 1;
+    if (go.listen() != 'g') return 1;
     auto* first = new DeviceFile;
     auto* second = new DeviceFile;
-    Handle event = createEvent(true, false);
+    const UniqueHandle event(createEvent(true, false));
     if (!first->isOpen() || !second->isOpen() ||
-        first->send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event)}) != 0) {
+        first->send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event.get())}) != 0) {
       return 2;
     }
     Overlapped overlapped;
     overlapped.event = createEvent(true, false);
     const test_driver::DelayedInput slow{60000, 0};
     deviceIoControl(second->handle(), test_driver::kDelayed, &slow, sizeof slow, nullptr, 0, nullptr, &overlapped);
-    writeByte(ready[1], 'r');
+    ready.say('r');
     ::pause();
     return 0;
   });
   platform::kernel::DeviceHost host;
   ASSERT_EQ(host.start(), 0u);
   ASSERT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver"), 0u);
-  writeByte(go[1], 'g');
-  ASSERT_EQ(readByte(ready[0]), 'r');
+  go.say('g');
+  ASSERT_EQ(ready.listen(std::chrono::seconds(10)), 'r');
 
   DeviceFile observer;
   EXPECT_EQ(observer.stats().openFiles, 3u);
   caller.kill();
   EXPECT_TRUE(eventually([&] { return observer.stats().cleanups == 2; }));
   EXPECT_EQ(observer.stats().openFiles, 1u);
-  for (int fd : {go[0], go[1], ready[0], ready[1]}) ::close(fd);
 }
 
 TEST(DeviceHostAcrossProcesses, StaleSocketOfAKilledHostDoesNotBlockTheNextHost) {
   testing_support::TestSystemRoot root;
-  int ready[2];
-  pipeOrFail(ready);
+  testing_support::StepPipe ready;
   testing_support::ChildProcess killed([&] {
     platform::kernel::DeviceHost host;
     if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 1;
-    writeByte(ready[1], 'r');
+    ready.say('r');
     ::pause();
     return 0;
   });
-  ASSERT_EQ(readByte(ready[0]), 'r');
+  ASSERT_EQ(ready.listen(std::chrono::seconds(10)), 'r');
   {
     DeviceFile whileAlive;
     EXPECT_TRUE(whileAlive.isOpen());
@@ -179,8 +167,6 @@ TEST(DeviceHostAcrossProcesses, StaleSocketOfAKilledHostDoesNotBlockTheNextHost)
   DeviceFile file;
   ASSERT_TRUE(file.isOpen());
   EXPECT_EQ(file.control(test_driver::kEcho, "x", 1, nullptr, 0), 0u);
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 TEST(Devhost, ServesItsDriverToOtherProcessesAndStopsOnSigterm) {
@@ -199,11 +185,10 @@ TEST(Devhost, ServesItsDriverToOtherProcessesAndStopsOnSigterm) {
             u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\kernel_test_driver");
 
   // The host process signals our event directly.
-  Handle event = createEvent(false, false);
-  ASSERT_EQ(file.send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event)}), 0u);
+  const UniqueHandle event(createEvent(false, false));
+  ASSERT_EQ(file.send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event.get())}), 0u);
   ASSERT_EQ(file.send(test_driver::kSignalLater, uint32_t{10}), 0u);
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
-  closeHandle(event);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
 
   // It writes into our shareable memory.
   auto* block = static_cast<uint8_t*>(allocateShareable(4096));
@@ -261,17 +246,121 @@ TEST(Devhost, CommandLineErrorsAndHelp) {
   };
   const Case cases[] = {
       {{WN_DEVHOST, "-h"}, 0, "usage: devhost"},
-      {{WN_DEVHOST, "--bogus", WN_TEST_DRIVER}, 1, "unknown option --bogus"},
-      {{WN_DEVHOST, "--service"}, 1, "--service needs a name"},
+      {{WN_DEVHOST, "--version"}, 0, "devhost "},
+      {{WN_DEVHOST, "--bogus", WN_TEST_DRIVER}, 2, "unknown option --bogus"},
+      {{WN_DEVHOST, "--service"}, 2, "--service needs a value"},
+      {{WN_DEVHOST, WN_TEST_DRIVER, "--service", "Late"}, 2, "--service Late names no driver"},
+      {{WN_DEVHOST, "--stop", WN_TEST_DRIVER}, 2, "--stop takes no driver"},
+      {{WN_DEVHOST, "--connections-per-process", "0", WN_TEST_DRIVER}, 2, "--connections-per-process must be"},
+      {{WN_DEVHOST, "--connections-per-process=many", WN_TEST_DRIVER}, 2, "--connections-per-process must be"},
       {{WN_DEVHOST, "/nonexistent/driver.so"}, 1, "cannot start driver /nonexistent/driver.so"},
       {{WN_DEVHOST, "--daemon", "/nonexistent/driver.so"}, 1, "cannot start driver"},
       {{WN_DEVHOST, "/proc/self/exe"}, 1, "cannot start driver"},
+      {{WN_DEVHOST, "--stop"}, 1, "no device host daemon is running on"},
   };
   for (const Case& c : cases) {
     Program program(c.args);
     EXPECT_EQ(program.wait(), c.exitCode) << c.args.back() << "\n" << program.output();
     EXPECT_NE(program.output().find(c.text), std::string::npos) << program.output();
   }
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "devhost.pid"));
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(Devhost, TheDaemonOfARootHasAPidFileAndALogAndStopEndsIt) {
+  testing_support::TestSystemRoot root;
+  Program start({WN_DEVHOST, "--daemon", WN_TEST_DRIVER});
+  ASSERT_EQ(start.wait(), 0) << start.output();
+  const std::string log = (root.path() / "devhost.log").string();
+  EXPECT_NE(start.output().find("log " + log), std::string::npos) << start.output();
+  const auto at = start.output().find("daemon running, pid ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string pid = std::to_string(std::stoi(start.output().substr(at + 20)));
+  EXPECT_EQ(fileText(root.path() / "devhost.pid"), pid + "\n");
+
+  Program second({WN_DEVHOST, "--daemon", "--service", "Other", WN_TEST_DRIVER});
+  EXPECT_EQ(second.wait(), 1);
+  EXPECT_NE(second.output().find("a device host daemon already runs on " + root.path().string() + " (pid " + pid + ")"),
+            std::string::npos)
+      << second.output();
+
+  Program stop({WN_DEVHOST, "--stop"});
+  EXPECT_EQ(stop.wait(), 0) << stop.output();
+  EXPECT_NE(stop.output().find("stopped the device host of " + root.path().string() + " (pid " + pid + ")"),
+            std::string::npos)
+      << stop.output();
+  // Ended, not only asked to: its interface and pid file are gone.
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "devices" / kSocketName));
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "devhost.pid"));
+  const std::string logged = fileText(log);
+  EXPECT_NE(logged.find("daemon running"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("daemon stopped"), std::string::npos) << logged;
+}
+
+// A driver's own message says why its entry failed, in the error and in the log.
+TEST(Devhost, ADriversOwnMessagesReachTheErrorAndTheDaemonsLog) {
+  testing_support::TestSystemRoot root;
+  ::setenv(test_driver::kRefuseVariable, "bad line 7 of the configuration", 1);
+  Program start({WN_DEVHOST, "--daemon", WN_TEST_DRIVER});
+  ::unsetenv(test_driver::kRefuseVariable);
+  EXPECT_EQ(start.wait(), 1);
+  EXPECT_NE(start.output().find("cannot start driver " WN_TEST_DRIVER ": the driver's entry failed with status "
+                                "0xC0000001: refusing to start: bad line 7 of the configuration"),
+            std::string::npos)
+      << start.output();
+  const std::string logged = fileText(root.path() / "devhost.log");
+  EXPECT_NE(logged.find("driver kernel_test_driver: refusing to start: bad line 7 of the configuration"),
+            std::string::npos)
+      << logged;
+}
+
+TEST(Devhost, FilesystemErrorsNameThePathAndTheReason) {
+  testing_support::TestSystemRoot root;
+  const std::filesystem::path file = root.path() / "a-file";
+  std::ofstream(file) << "x";
+  struct Case {
+    const char* what;
+    std::string root;
+    std::function<void()> prepare;
+    std::string text;
+  };
+  const std::string lock = "{6d1b6b0c-3c7e-4c57-9e34-7f2a1e5d9a01}.lock";
+  const Case cases[] = {
+      {"a root below a file", (file / "root").string(), [] {},
+       "cannot create " + (file / "root" / "devices").string() + ": Not a directory"},
+      {"a lock file that is a directory", root.path().string(),
+       [&] { std::filesystem::create_directories(root.path() / "devices" / lock); },
+       "cannot create " + (root.path() / "devices" / lock).string() + ": Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.prepare();
+    ::setenv("WN_SYSTEM_ROOT", c.root.c_str(), 1);
+    Program program({WN_DEVHOST, WN_TEST_DRIVER});
+    ::setenv("WN_SYSTEM_ROOT", root.path().c_str(), 1);
+    EXPECT_EQ(program.wait(), 1);
+    EXPECT_NE(program.output().find(c.text), std::string::npos) << program.output();
+  }
+}
+
+TEST(Devhost, ConnectionsPerProcessAreConfigurable) {
+  testing_support::TestSystemRoot root;
+  Program devhost({WN_DEVHOST, "--connections-per-process", "2", WN_TEST_DRIVER});
+  ASSERT_TRUE(devhost.readUntil("running")) << devhost.output();
+  DeviceFile first;
+  DeviceFile second;
+  DeviceFile third;
+  EXPECT_TRUE(first.isOpen());
+  EXPECT_TRUE(second.isOpen());
+  EXPECT_FALSE(third.isOpen());
+  EXPECT_EQ(third.openError(), ERROR_NOT_ENOUGH_QUOTA);
+  devhost.signal(SIGTERM);
+  EXPECT_EQ(devhost.wait(), 0);
+  EXPECT_NE(devhost.output().find("the most one process may have"), std::string::npos) << devhost.output();
 }
 
 TEST(Devhost, ASecondHostOfTheSameInterfaceIsRefused) {

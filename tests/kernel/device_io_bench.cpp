@@ -2,7 +2,6 @@
 // answer) through the device host, against a bare Unix socket ping-pong of
 // the same message sizes, measured in the same run.
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -20,7 +19,7 @@
 #include "platform/errors.h"
 #include "platform/events.h"
 #include "platform/kernel/device_host.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/waits.h"
 #include "tests/kernel/test_driver_protocol.h"
 #include "tests/support/child_process.h"
@@ -92,18 +91,15 @@ Figures barePingPong(int type) {
 }
 
 Figures deviceRoundTrip() {
-  int ready[2];
-  if (::pipe2(ready, O_CLOEXEC) != 0) std::exit(1);
+  testing_support::StepPipe ready;
   testing_support::ChildProcess hostProcess([&] {
     kernel::DeviceHost host;
     if (host.start() != 0 || host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver") != 0) return 1;
-    const char byte = 'r';
-    if (::write(ready[1], &byte, 1) != 1) return 1;
+    ready.say();
     ::pause();
     return 0;
   });
-  char byte = 0;
-  if (::read(ready[0], &byte, 1) != 1) std::exit(1);
+  if (ready.listen() == 0) std::exit(1);
 
   Handle device = openDevice(u"\\\\.\\" + std::u16string(test_driver::kLinkName));
   Handle event = createEvent(true, false);
@@ -128,8 +124,6 @@ Figures deviceRoundTrip() {
   closeHandle(device);
   closeHandle(event);
   hostProcess.kill();
-  ::close(ready[0]);
-  ::close(ready[1]);
   return figures;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/events.h"
 #include "platform/shared_memory.h"
 #include "platform/text.h"
+#include "platform/unique_handle.h"
 #include "platform/waits.h"
 #include "tests/kernel/kernel_test_support.h"
 
@@ -112,24 +113,23 @@ TEST_F(HostedDriverTest, RequestWithoutOverlappedRecordWaitsForAPendingRequest) 
 
 TEST_F(HostedDriverTest, PendingRequestCompletesThroughTheOverlappedEvent) {
   DeviceFile file;
-  Handle event = createEvent(true, true);  // a stale signal is cleared by the request
+  const UniqueHandle event(createEvent(true, true));  // a stale signal is cleared by the request
   Overlapped overlapped;
-  overlapped.event = event;
+  overlapped.event = event.get();
   const auto input = delayedInput(80, 0, "done!");
   char out[16] = {};
   uint32_t bytes = 77;
   ASSERT_FALSE(deviceIoControl(file.handle(), test_driver::kDelayed, input.data(),
                                static_cast<uint32_t>(input.size()), out, sizeof out, &bytes, &overlapped));
   EXPECT_EQ(lastError(), ERROR_IO_PENDING);
-  EXPECT_EQ(waitForSingle(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(waitForSingle(event.get(), 0), WAIT_TIMEOUT);
   EXPECT_FALSE(getOverlappedResult(file.handle(), &overlapped, &bytes, false));
   EXPECT_EQ(lastError(), ERROR_IO_INCOMPLETE);
 
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
   ASSERT_TRUE(getOverlappedResult(file.handle(), &overlapped, &bytes, true));
   EXPECT_EQ(bytes, 5u);
   EXPECT_EQ(std::string(out, 5), "done!");
-  closeHandle(event);
 }
 
 TEST_F(HostedDriverTest, PendingRequestFailureKeepsItsStatusAndByteCount) {
@@ -155,9 +155,9 @@ TEST_F(HostedDriverTest, RequestCompletedInsideItsDispatchStillCompletes) {
 
 TEST_F(HostedDriverTest, SynchronousRequestsGoOnWhileAnotherIsPending) {
   DeviceFile file;
-  Handle event = createEvent(true, false);
+  const UniqueHandle event(createEvent(true, false));
   Overlapped overlapped;
-  overlapped.event = event;
+  overlapped.event = event.get();
   const auto input = delayedInput(150, 0, "slow");
   char slow[8] = {};
   ASSERT_FALSE(deviceIoControl(file.handle(), test_driver::kDelayed, input.data(),
@@ -169,11 +169,10 @@ TEST_F(HostedDriverTest, SynchronousRequestsGoOnWhileAnotherIsPending) {
     EXPECT_EQ(file.control(test_driver::kEcho, &value, 4, &echoed, 4), 0u);
     EXPECT_EQ(echoed, value);
   }
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
   uint32_t bytes = 0;
   EXPECT_TRUE(getOverlappedResult(file.handle(), &overlapped, &bytes, true));
   EXPECT_EQ(std::string(slow, bytes), "slow");
-  closeHandle(event);
 }
 
 TEST_F(HostedDriverTest, ConcurrentRequestsOnOneHandleEachGetTheirOwnAnswer) {
@@ -199,15 +198,14 @@ TEST_F(HostedDriverTest, ConcurrentRequestsOnOneHandleEachGetTheirOwnAnswer) {
 
 TEST_F(HostedDriverTest, DriverSignalsTheCallersEventLater) {
   DeviceFile file;
-  Handle event = createEvent(false, false);
-  const uint64_t value = reinterpret_cast<uintptr_t>(event);
+  const UniqueHandle event(createEvent(false, false));
+  const uint64_t value = reinterpret_cast<uintptr_t>(event.get());
   ASSERT_EQ(file.send(test_driver::kKeepEvent, value), 0u);
   ASSERT_EQ(file.send(test_driver::kSignalLater, uint32_t{20}), 0u);
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
   // Kept after the request: signalled again on demand.
   ASSERT_EQ(file.send(test_driver::kSignalLater, uint32_t{0}), 0u);
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
-  closeHandle(event);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
 }
 
 TEST_F(HostedDriverTest, HandleValuesThatAreNoEventFailTheRequest) {
@@ -248,12 +246,11 @@ TEST_F(HostedDriverTest, DriverWritesIntoShareableMemoryOnly) {
 TEST_F(HostedDriverTest, EachConnectionHasItsOwnFileObject) {
   DeviceFile first;
   DeviceFile second;
-  Handle event = createEvent(true, false);
-  ASSERT_EQ(first.send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event)}), 0u);
+  const UniqueHandle event(createEvent(true, false));
+  ASSERT_EQ(first.send(test_driver::kKeepEvent, uint64_t{reinterpret_cast<uintptr_t>(event.get())}), 0u);
   EXPECT_EQ(second.send(test_driver::kSignalLater, uint32_t{0}), ERROR_INVALID_FUNCTION);
   EXPECT_EQ(first.send(test_driver::kSignalLater, uint32_t{0}), 0u);
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
-  closeHandle(event);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
 }
 
 TEST_F(HostedDriverTest, ClosingTheHandleRunsTheDriversCleanup) {
@@ -270,25 +267,23 @@ TEST_F(HostedDriverTest, ClosingTheHandleRunsTheDriversCleanup) {
 
 TEST_F(HostedDriverTest, ClosingTheHandleCancelsItsPendingRequest) {
   auto file = std::make_unique<DeviceFile>();
-  Handle event = createEvent(true, false);
+  const UniqueHandle event(createEvent(true, false));
   Overlapped overlapped;
-  overlapped.event = event;
+  overlapped.event = event.get();
   const auto input = delayedInput(10000, 0, "never");
   char out[8];
   ASSERT_FALSE(deviceIoControl(file->handle(), test_driver::kDelayed, input.data(),
                                static_cast<uint32_t>(input.size()), out, sizeof out, nullptr, &overlapped));
   file->close();
-  EXPECT_EQ(waitForSingle(event, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(waitForSingle(event.get(), 5000), WAIT_OBJECT_0);
   EXPECT_EQ(overlapped.internal, 0xC0000120u);
   EXPECT_EQ(errorFromStatus(static_cast<uint32_t>(overlapped.internal)), ERROR_OPERATION_ABORTED);
-  closeHandle(event);
 }
 
 TEST_F(HostedDriverTest, RequestsOnAClosedOrForeignHandleFail) {
-  Handle event = createEvent(true, false);
-  EXPECT_FALSE(deviceIoControl(event, test_driver::kEcho, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  const UniqueHandle event(createEvent(true, false));
+  EXPECT_FALSE(deviceIoControl(event.get(), test_driver::kEcho, nullptr, 0, nullptr, 0, nullptr, nullptr));
   EXPECT_EQ(lastError(), ERROR_INVALID_HANDLE);
-  closeHandle(event);
   DeviceFile file;
   const Handle stale = file.handle();
   file.close();

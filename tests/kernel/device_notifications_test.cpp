@@ -187,10 +187,12 @@ TEST(DeviceNotificationsAcrossProcesses, HostInAnotherProcessIsSeenArrivingAndLe
 
 TEST_F(HostedDriverTest, RecipientMayUnregisterItselfDuringItsCall) {
   struct SelfRemoving : RecordingRecipient {
-    DeviceNotifyHandle handle = nullptr;
+    std::atomic<DeviceNotifyHandle> handle = nullptr;  // written once the watcher thread runs
+    // Records only after unregistering: the test may end once the call is
+    // recorded, so nothing of this object may be touched after that.
     void onDeviceChange(uint32_t eventType, const uint8_t* record) override {
+      EXPECT_TRUE(unregisterDeviceNotification(handle.load()));
       RecordingRecipient::onDeviceChange(eventType, record);
-      EXPECT_TRUE(unregisterDeviceNotification(handle));
     }
   } recipient;
   recipient.handle = registerFor(&recipient, kClassA, DEVICE_NOTIFY_SERVICE_HANDLE);

@@ -2,10 +2,13 @@
 // status, keeping and later signalling the caller's event, writing into the
 // caller's shareable memory, pending requests and extra interfaces.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +25,7 @@ namespace {
 
 struct FileState {
   std::shared_ptr<KernelEvent> keptEvent;
+  std::vector<std::shared_ptr<MappedMemory>> keptMemory;
 };
 
 class TestDriver {
@@ -29,14 +33,12 @@ class TestDriver {
   explicit TestDriver(DriverObject* driver) : driver_(driver) {}
 
   ~TestDriver() {
-    std::vector<std::thread> threads;
     {
-      std::lock_guard lock(mutex_);
+      std::lock_guard lock(workMutex_);
       stopping_ = true;
-      threads.swap(threads_);
     }
-    stop_.notify_all();
-    for (auto& thread : threads) thread.join();
+    workChanged_.notify_all();
+    if (worker_.joinable()) worker_.join();
   }
 
   DeviceCallbacks callbacks() {
@@ -48,6 +50,11 @@ class TestDriver {
   }
 
  private:
+  struct Work {
+    std::chrono::steady_clock::time_point due;
+    std::function<void()> work;
+  };
+
   NtStatus create(FileObject& file) {
     file.context = new FileState;
     std::lock_guard lock(mutex_);
@@ -78,15 +85,34 @@ class TestDriver {
     return STATUS_SUCCESS;
   }
 
-  // Runs `work` after a delay on a thread of its own; dropped when the driver unloads first.
+  // Runs `work` after a delay on the driver's one worker thread, as a driver
+  // runs deferred work; dropped when the driver unloads first.
   void later(uint32_t milliseconds, std::function<void()> work) {
-    std::lock_guard lock(mutex_);
-    threads_.emplace_back([this, milliseconds, work = std::move(work)] {
-      std::unique_lock waitLock(mutex_);
-      if (stop_.wait_for(waitLock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; })) return;
-      waitLock.unlock();
+    std::lock_guard lock(workMutex_);
+    if (!worker_.joinable()) worker_ = std::thread([this] { runWork(); });
+    queue_.push_back(Work{std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds), std::move(work)});
+    workChanged_.notify_all();
+  }
+
+  void runWork() {
+    std::unique_lock lock(workMutex_);
+    while (!stopping_) {
+      if (queue_.empty()) {
+        workChanged_.wait(lock);
+        continue;
+      }
+      auto next = std::min_element(queue_.begin(), queue_.end(),
+                                   [](const Work& a, const Work& b) { return a.due < b.due; });
+      if (std::chrono::steady_clock::now() < next->due) {
+        workChanged_.wait_until(lock, next->due);
+        continue;
+      }
+      std::function<void()> work = std::move(next->work);
+      queue_.erase(next);
+      lock.unlock();
       work();
-    });
+      lock.lock();
+    }
   }
 
   NtStatus control(FileObject& file, IoRequest& request) {
@@ -120,6 +146,22 @@ class TestDriver {
         if (!state->keptEvent) return STATUS_INVALID_DEVICE_REQUEST;
         later(milliseconds, [event = state->keptEvent] { event->set(); });
         return STATUS_SUCCESS;
+      }
+      case kSignalKeptLocked: {
+        std::lock_guard lock(mutex_);
+        if (!state->keptEvent) return STATUS_INVALID_DEVICE_REQUEST;
+        state->keptEvent->set();
+        return STATUS_SUCCESS;
+      }
+      case kThrow:
+        throw std::runtime_error("the test driver throws");
+      case kKeepMemory: {
+        WriteInput input;
+        if (!read(request, &input)) return STATUS_INVALID_PARAMETER;
+        std::shared_ptr<MappedMemory> memory;
+        const NtStatus status = request.mapUserMemory(input.address, input.length, &memory);
+        if (status == STATUS_SUCCESS) state->keptMemory.push_back(memory);
+        return status;
       }
       case kWriteBuffer: {
         WriteInput input;
@@ -173,9 +215,11 @@ class TestDriver {
   DriverObject* driver_;
   std::mutex mutex_;
   Stats stats_{};
-  std::vector<std::thread> threads_;
-  std::condition_variable stop_;
+  std::mutex workMutex_;
+  std::condition_variable workChanged_;
+  std::vector<Work> queue_;
   bool stopping_ = false;
+  std::thread worker_;
 };
 
 }  // namespace
@@ -184,6 +228,10 @@ extern "C" __attribute__((visibility("default"))) uint32_t DriverEntry(DriverObj
                                                                        const char16_t* registryPath) {
   if (driver == nullptr || registryPath == nullptr || driver->registryPath() != registryPath) {
     return STATUS_INVALID_PARAMETER;
+  }
+  if (const char* refusal = std::getenv(kRefuseVariable)) {
+    driver->log(std::string("refusing to start: ") + refusal);
+    return STATUS_UNSUCCESSFUL;
   }
   auto* state = new TestDriver(driver);
   const NtStatus status =

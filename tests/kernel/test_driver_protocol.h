@@ -17,13 +17,20 @@ enum Code : uint32_t {
   kKeepEvent = 0x00222008,       // u64 handle value: the file keeps that event
   kSignalLater = 0x0022200C,     // u32 milliseconds: the kept event is set that much later
   kWriteBuffer = 0x00222010,     // WriteInput: fills the caller's range with `value`
-  kDelayed = 0x00222014,         // DelayedInput + payload: pending, completed later with the payload
+  kDelayed = 0x00222014,         // DelayedInput + payload: pending, completed later (by the driver's one
+                                 // worker thread) with the payload
   kStats = 0x00222018,           // Stats out
   kAddInterface = 0x0022201C,    // InterfaceInput: a new echo interface
   kRemoveInterface = 0x00222020,  // UTF-16 link name: withdraws an interface added above
   kRegistryPath = 0x00222024,    // UTF-16 registry path out (no terminator)
   kCompleteInline = 0x00222028,  // pending, then completed before the dispatch returns; output = input
+  kSignalKeptLocked = 0x0022202C,  // sets the kept event now, holding the lock every request of the driver takes
+  kKeepMemory = 0x00222030,      // WriteInput: maps the caller's range and keeps it with the file
+  kThrow = 0x00222034,           // the callback throws std::runtime_error("the test driver throws")
 };
+
+// When this variable is set, the entry logs its value and fails (STATUS_UNSUCCESSFUL).
+inline constexpr char kRefuseVariable[] = "WN_TEST_DRIVER_REFUSE";
 
 struct FailInput {
   uint32_t status;

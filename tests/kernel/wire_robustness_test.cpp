@@ -4,16 +4,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/system_root.h"
 #include "tests/kernel/kernel_test_support.h"
+#include "tests/kernel/raw_connection.h"
 
 using namespace platform;
 namespace wire = platform::wire;
@@ -25,79 +30,23 @@ namespace {
 constexpr uint32_t kStatusInvalidParameter = 0xC000000D;
 constexpr uint32_t kStatusInvalidHandle = 0xC0000008;
 
-// A connection that speaks the wire format by hand.
-class RawConnection {
- public:
-  RawConnection() {
-    UniqueFd dir(::open((systemRoot() / "devices").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    sockaddr_un address;
-    EXPECT_TRUE(wire::socketAddressIn(dir.get(), wire::linkFileName(test_driver::kLinkName), &address));
-    fd_.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    wire::setSocketBuffers(fd_.get());
-    EXPECT_EQ(::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    wire::MessageHeader created;
-    EXPECT_TRUE(receive(&created));
-    EXPECT_EQ(created.type, wire::kCreated);
-  }
+using kernel_testing::RawConnection;
 
-  int fd() const { return fd_.get(); }
-  void close() { fd_.reset(); }
-
-  void sendBytes(const void* data, size_t size, int passFd = -1) {
-    iovec iov{const_cast<void*>(data), size};
-    ASSERT_EQ(wire::sendRecord(fd_.get(), &iov, 1, passFd), static_cast<ssize_t>(size));
-  }
-
-  void request(uint32_t id, uint32_t code, const void* input, size_t inputSize, uint32_t capacity) {
-    wire::MessageHeader header;
-    header.type = wire::kRequest;
-    header.id = id;
-    header.status = code;
-    header.count = capacity;
-    ASSERT_TRUE(wire::sendMessage(fd_.get(), header, input, inputSize));
-  }
-
-  void answer(uint32_t id, uint32_t status, uint64_t value, uint64_t length, int passFd) {
-    wire::MessageHeader header;
-    header.type = wire::kAnswer;
-    header.id = id;
-    header.status = status;
-    header.value = value;
-    header.length = length;
-    ASSERT_TRUE(wire::sendMessage(fd_.get(), header, nullptr, 0, passFd));
-  }
-
-  // The next message within five seconds.
-  bool receive(wire::MessageHeader* header, std::vector<uint8_t>* payload = nullptr, int timeoutMs = 5000) {
-    pollfd p{fd_.get(), POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) != 1) return false;
-    std::vector<uint8_t> buffer(wire::kMaxMessage);
-    const wire::Received received = wire::receiveMessage(fd_.get(), buffer.data(), buffer.size());
-    if (received.kind != wire::Received::kMessage || received.size < wire::kHeaderSize) return false;
-    std::memcpy(header, buffer.data(), wire::kHeaderSize);
-    if (payload != nullptr) payload->assign(buffer.begin() + wire::kHeaderSize, buffer.begin() + received.size);
-    return true;
-  }
-
-  // A well-formed echo still works on this connection.
-  void expectEchoWorks() {
-    const uint32_t value = 0xC0FFEE;
-    request(4242, test_driver::kEcho, &value, sizeof value, 4);
-    wire::MessageHeader reply;
-    std::vector<uint8_t> payload;
-    ASSERT_TRUE(receive(&reply, &payload));
-    EXPECT_EQ(reply.type, wire::kReply);
-    EXPECT_EQ(reply.id, 4242u);
-    EXPECT_EQ(reply.status, 0u);
-    ASSERT_EQ(payload.size(), 4u);
-    uint32_t echoed;
-    std::memcpy(&echoed, payload.data(), 4);
-    EXPECT_EQ(echoed, value);
-  }
-
- private:
-  UniqueFd fd_;
-};
+// A well-formed echo still works on this connection.
+void expectEchoWorks(RawConnection& raw) {
+  const uint32_t value = 0xC0FFEE;
+  ASSERT_TRUE(raw.request(4242, test_driver::kEcho, &value, sizeof value, 4));
+  wire::MessageHeader reply;
+  std::vector<uint8_t> payload;
+  ASSERT_TRUE(raw.receive(&reply, &payload));
+  EXPECT_EQ(reply.type, wire::kReply);
+  EXPECT_EQ(reply.id, 4242u);
+  EXPECT_EQ(reply.status, 0u);
+  ASSERT_EQ(payload.size(), 4u);
+  uint32_t echoed;
+  std::memcpy(&echoed, payload.data(), 4);
+  EXPECT_EQ(echoed, value);
+}
 
 std::vector<uint8_t> headerBytes(uint32_t size, uint16_t type, uint32_t id, uint32_t status, uint32_t count,
                                  size_t totalBytes) {
@@ -114,12 +63,7 @@ std::vector<uint8_t> headerBytes(uint32_t size, uint16_t type, uint32_t id, uint
 }
 
 UniqueFd sealedMemoryFile(size_t size, bool seal) {
-  UniqueFd fd(::memfd_create("test", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-  EXPECT_EQ(::ftruncate(fd.get(), static_cast<off_t>(size)), 0);
-  if (seal) {
-    EXPECT_EQ(::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
-  }
-  return fd;
+  return kernel_testing::memoryFile(size, seal ? F_SEAL_SHRINK | F_SEAL_GROW : 0);
 }
 
 }  // namespace
@@ -141,25 +85,27 @@ TEST_F(HostedDriverTest, MalformedMessagesFailAndTheConnectionGoesOn) {
       {"larger than any message", headerBytes(300 * 1024, wire::kRequest, 37, test_driver::kEcho, 4, 300 * 1024), 37},
   };
   RawConnection raw;
+  ASSERT_TRUE(raw.connected());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    raw.sendBytes(c.bytes.data(), c.bytes.size());
+    ASSERT_TRUE(raw.sendBytes(c.bytes.data(), c.bytes.size()));
     wire::MessageHeader reply;
     ASSERT_TRUE(raw.receive(&reply));
     EXPECT_EQ(reply.type, wire::kReply);
     EXPECT_EQ(reply.id, c.expectedId);
     EXPECT_EQ(reply.status, kStatusInvalidParameter);
     EXPECT_EQ(reply.count, 0u);
-    raw.expectEchoWorks();
+    expectEchoWorks(raw);
   }
 }
 
 TEST_F(HostedDriverTest, StrayAnswersAreDropped) {
   RawConnection raw;
+  ASSERT_TRUE(raw.connected());
   UniqueFd memory = sealedMemoryFile(4096, true);
-  raw.answer(5, 0, 0, 4096, memory.get());
-  raw.answer(6, 0, 0, 0, -1);
-  raw.expectEchoWorks();
+  ASSERT_TRUE(raw.answer(5, 1, 0, 0, 4096, memory.get()));
+  ASSERT_TRUE(raw.answer(6, 1, 0, 0, 0, -1));
+  expectEchoWorks(raw);
 }
 
 TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
@@ -168,7 +114,7 @@ TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
     uint32_t code;
     uint32_t status;
     uint64_t offset;
-    int fdKind;  // 0 none, 1 regular file, 2 unsealed memory, 3 sealed memory, 4 pipe
+    int fdKind;  // 0 none, 1 regular file, 2 unsealed memory, 3 sealed memory, 4 pipe, 5 sealed huge pages
     uint32_t expected;
   };
   const Case cases[] = {
@@ -181,16 +127,18 @@ TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
       {"memory offset past its end", test_driver::kWriteBuffer, 0, 8192, 3, kStatusInvalidParameter},
       {"range running past the block", test_driver::kWriteBuffer, 0, 4000, 3, kStatusInvalidParameter},
       {"memory that is a pipe", test_driver::kWriteBuffer, 0, 0, 4, kStatusInvalidParameter},
+      {"memory of huge pages", test_driver::kWriteBuffer, 0, 0, 5, kStatusInvalidParameter},
   };
   RawConnection raw;
+  ASSERT_TRUE(raw.connected());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.code == test_driver::kKeepEvent) {
       const uint64_t handle = 0x40;
-      raw.request(70, c.code, &handle, sizeof handle, 0);
+      ASSERT_TRUE(raw.request(70, c.code, &handle, sizeof handle, 0));
     } else {
       const test_driver::WriteInput input{0x10000, 200, 7, 0};
-      raw.request(70, c.code, &input, sizeof input, 0);
+      ASSERT_TRUE(raw.request(70, c.code, &input, sizeof input, 0));
     }
     wire::MessageHeader query;
     ASSERT_TRUE(raw.receive(&query));
@@ -202,31 +150,30 @@ TEST_F(HostedDriverTest, BadAnswersToQueriesFailTheRequest) {
     if (c.fdKind == 1) fd.reset(::open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
     if (c.fdKind == 2) fd = sealedMemoryFile(4096, false);
     if (c.fdKind == 3) fd = sealedMemoryFile(4096, true);
+    if (c.fdKind == 5) fd = kernel_testing::memoryFile(2 << 20, F_SEAL_SHRINK | F_SEAL_GROW, MFD_HUGETLB);
     if (c.fdKind == 4) {
       ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
       fd.reset(pipeFds[0]);
       ::close(pipeFds[1]);
     }
-    raw.answer(70, c.status, c.offset, 4096, fd.get());
+    ASSERT_TRUE(raw.answer(70, query.serial, c.status, c.offset, 4096, fd.get()));
     wire::MessageHeader reply;
     ASSERT_TRUE(raw.receive(&reply));
     EXPECT_EQ(reply.type, wire::kReply);
     EXPECT_EQ(reply.id, 70u);
     EXPECT_EQ(reply.status, c.expected);
-    raw.expectEchoWorks();
+    expectEchoWorks(raw);
   }
 }
 
 TEST_F(HostedDriverTest, RequestsSentDuringAQueryAreServedAfterIt) {
   RawConnection raw;
-  const uint64_t handle = 0x40;
-  raw.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0);
+  ASSERT_TRUE(raw.connected());
   wire::MessageHeader query;
-  ASSERT_TRUE(raw.receive(&query));
-  ASSERT_EQ(query.type, wire::kQuery);
+  ASSERT_TRUE(raw.requestEventQuery(1, &query));
   const uint32_t value = 5;
-  raw.request(2, test_driver::kEcho, &value, sizeof value, 4);
-  raw.answer(1, 6, 0, 0, -1);
+  ASSERT_TRUE(raw.request(2, test_driver::kEcho, &value, sizeof value, 4));
+  ASSERT_TRUE(raw.answer(1, query.serial, 6, 0, 0, -1));
   wire::MessageHeader first;
   wire::MessageHeader second;
   ASSERT_TRUE(raw.receive(&first));
@@ -239,10 +186,9 @@ TEST_F(HostedDriverTest, RequestsSentDuringAQueryAreServedAfterIt) {
 
 TEST_F(HostedDriverTest, ACallerThatNeverAnswersBlocksOnlyItsOwnConnection) {
   RawConnection silent;
-  const uint64_t handle = 0x40;
-  silent.request(1, test_driver::kKeepEvent, &handle, sizeof handle, 0);
+  ASSERT_TRUE(silent.connected());
   wire::MessageHeader query;
-  ASSERT_TRUE(silent.receive(&query));
+  ASSERT_TRUE(silent.requestEventQuery(1, &query));
 
   DeviceFile other;
   ASSERT_TRUE(other.isOpen());
@@ -252,4 +198,64 @@ TEST_F(HostedDriverTest, ACallerThatNeverAnswersBlocksOnlyItsOwnConnection) {
   silent.close();
   for (int i = 0; i < 400 && other.stats().cleanups == 0; ++i) ::usleep(5000);
   EXPECT_EQ(other.stats().cleanups, 1u);
+}
+
+TEST(DeviceHostQueries, AnUnansweredQueryTimesOutAndALateAnswerIsDropped) {
+  testing_support::TestSystemRoot root;
+  kernel::DeviceHost host;
+  kernel::HostLimits limits;
+  limits.answerTimeout = std::chrono::milliseconds(200);
+  host.setLimits(limits);
+  ASSERT_EQ(host.start(), 0u);
+  ASSERT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver"), 0u);
+
+  RawConnection raw;
+  ASSERT_TRUE(raw.connected());
+  wire::MessageHeader query;
+  ASSERT_TRUE(raw.requestEventQuery(1, &query));
+  wire::MessageHeader reply;
+  ASSERT_TRUE(raw.receive(&reply, nullptr, 3000));
+  EXPECT_EQ(reply.id, 1u);
+  EXPECT_EQ(reply.status, kernel::STATUS_IO_TIMEOUT);
+
+  // The answer comes too late: the driver never gets that event.
+  UniqueFd event(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  ASSERT_TRUE(raw.answer(1, query.serial, 0, 0, 0, event.get()));
+  const uint32_t milliseconds = 0;
+  ASSERT_TRUE(raw.request(2, test_driver::kSignalLater, &milliseconds, sizeof milliseconds, 0));
+  ASSERT_TRUE(raw.receive(&reply));
+  EXPECT_EQ(reply.id, 2u);
+  EXPECT_EQ(reply.status, kernel::STATUS_INVALID_DEVICE_REQUEST);
+  expectEchoWorks(raw);
+}
+
+// What no caller is told goes to the host's log.
+TEST(DeviceHostLog, FailuresNoCallerHearsOfAreLogged) {
+  testing_support::TestSystemRoot root;
+  kernel::DeviceHost host;
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  host.setLogSink([&](std::string_view line) {
+    std::lock_guard lock(mutex);
+    lines.emplace_back(line);
+  });
+  auto logged = [&](const std::string& text) {
+    std::lock_guard lock(mutex);
+    for (const auto& line : lines) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_EQ(host.start(), 0u);
+  ::setenv(test_driver::kRefuseVariable, "no configuration", 1);
+  std::string error;
+  EXPECT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver", &error), kernel::STATUS_UNSUCCESSFUL);
+  ::unsetenv(test_driver::kRefuseVariable);
+  EXPECT_EQ(error, "the driver's entry failed with status 0xC0000001: refusing to start: no configuration");
+  EXPECT_TRUE(logged("driver WnTestDriver: refusing to start: no configuration"));
+
+  ASSERT_EQ(host.loadDriver(WN_TEST_DRIVER, u"WnTestDriver"), 0u);
+  DeviceFile file;
+  EXPECT_EQ(file.control(test_driver::kThrow, nullptr, 0, nullptr, 0), ERROR_GEN_FAILURE);
+  EXPECT_TRUE(logged("failed on request 0x00222034: the test driver throws; the request fails"));
 }

@@ -17,7 +17,7 @@
 #include "platform/errors.h"
 #include "platform/event_log.h"
 #include "platform/guid.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system_root.h"

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/device_notifications.h"
+#include "platform/device_wire.h"
 #include "platform/errors.h"
-#include "platform/kernel/wire.h"
 #include "platform/system_root.h"
 #include "platform/threads.h"
 #include "service/wn_pnp_notificator.h"

@@ -1,10 +1,14 @@
 #include "tests/support/child_process.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace testing_support {
@@ -44,6 +48,27 @@ void ChildProcess::kill() {
     ::kill(pid_, SIGKILL);
     wait();
   }
+}
+
+StepPipe::StepPipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) std::abort();
+  read_.reset(fds[0]);
+  write_.reset(fds[1]);
+}
+
+void StepPipe::say(char byte) const {
+  if (::write(write_.get(), &byte, 1) != 1) std::abort();
+}
+
+char StepPipe::listen(std::chrono::milliseconds timeout) const {
+  pollfd p{read_.get(), POLLIN, 0};
+  char byte = 0;
+  int ready;
+  while ((ready = ::poll(&p, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR) {
+  }
+  if (ready != 1 || ::read(read_.get(), &byte, 1) != 1) return 0;
+  return byte;
 }
 
 }  // namespace testing_support

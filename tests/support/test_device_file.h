@@ -9,6 +9,7 @@
 
 #include "platform/device_io.h"
 #include "platform/handles.h"
+#include "platform/unique_handle.h"
 
 namespace testing_support {
 
@@ -21,9 +22,9 @@ class TestDeviceFile {
   TestDeviceFile(const TestDeviceFile&) = delete;
   TestDeviceFile& operator=(const TestDeviceFile&) = delete;
 
-  bool isOpen() const { return handle_ != platform::kInvalidHandle; }
+  bool isOpen() const { return handle_.valid(); }
   uint32_t openError() const { return openError_; }
-  platform::Handle handle() const { return handle_; }
+  platform::Handle handle() const { return handle_.get(); }
   void close();
 
   // One request; returns 0 or the system error (a driver's own status as it
@@ -48,9 +49,9 @@ class TestDeviceFile {
   }
 
  private:
-  platform::Handle handle_;
+  platform::UniqueHandle handle_;
   uint32_t openError_;
-  platform::Handle event_;
+  platform::UniqueHandle event_;
 };
 
 }  // namespace testing_support

@@ -186,6 +186,24 @@ TEST_F(OrvanectlTest, EveryServiceRequestTakesTheTimeOut) {
   }
 }
 
+// A stopped device host (SIGSTOP) takes no connection: the tools give up with
+// a time-out instead of waiting for ever.
+TEST_F(OrvanectlTest, AStoppedDeviceHostGivesATimeOutNotAHang) {
+  ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+  const std::vector<std::vector<std::string>> commands = {{ORVANECTL, "--timeout", "1000", "info"},
+                                                          {USBAUDIO_SIM_TOOL, "state"}};
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command[0]);
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramResult result = runProgram(command);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.errors, "(system error 1460)")) << result.errors;
+  }
+  ASSERT_EQ(::kill(daemon, SIGCONT), 0);
+  EXPECT_EQ(orvanectl({"info"}).exitCode, 0);
+}
+
 TEST_F(OrvanectlTest, AFailedServiceRequestNamesTheOperationAndStatus) {
   ASSERT_EQ(server.start([](const ORVANE_MESSAGE&, ORVANE_MESSAGE& response) {
               response.result = ORVANE_STATUS_SOUND_DEVICE_IN_USE;

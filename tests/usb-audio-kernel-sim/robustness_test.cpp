@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "platform/shared_memory.h"
+#include "tests/support/hostile_caller.h"
 #include "tests/usb-audio-kernel-sim/sim_test_support.h"
 
 using namespace sim_testing;
@@ -185,3 +187,90 @@ TEST_F(BrokenConfiguration, AnEmptyFileLoadsWithoutDevices) {
 }
 
 }  // namespace
+
+// Callers in processes of their own that hand the driver an event whose
+// counter is full, through a descriptor that is blocking. The driver signals
+// such events while it holds its lock (notifications) or its stream's lock
+// (the ASIO buffer event): that must never stop it.
+class HostileEvents : public SimDriverTest {
+ protected:
+  // Each test forks its caller first (the process has no threads then).
+  void SetUp() override {}
+  void startDriver() { SimDriverTest::SetUp(); }
+
+  testing_support::Alarm alarm;
+};
+
+TEST_F(HostileEvents, APanelWithAFullNotificationEventDoesNotStopTheDriver) {
+  testing_support::HostileCaller panel([] {
+    auto& file = *new SimFile;  // open until the caller is killed
+    auto& notification = *new testing_support::FullEvent;
+    const platform::Handle message = platform::createEvent(false, false);
+    if (!file.isOpen() || notification.fd < 0) return 'o';
+    if (file.send(ORVANE_IOCTL_SET_EVENTS, ORVANE_EVENT_HANDLES{handleValue(message), handleValue(notification.handle)}) != 0) {
+      return 'e';
+    }
+    return file.send(ORVANE_IOCTL_REGISTER_CLIENT, ORVANE_CLIENT_TYPE_PANEL) == 0 ? 'r' : 'p';
+  });
+  startDriver();
+  panel.go();
+  ASSERT_EQ(panel.result(), 'r');
+  // A view's registration notifies the panel (streaming wanted).
+  Client view(ORVANE_CLIENT_TYPE_VIEW);
+  EXPECT_EQ(view.registerStatus, 0u);
+  EXPECT_EQ(deviceList().count, 2u);
+  view.close();
+  EXPECT_TRUE(waitUntilGone(" view "));  // its cleanup notifies the panel again
+}
+
+TEST_F(HostileEvents, AnAsioClientWithAFullBufferEventCanStillStopAndLeave) {
+  testing_support::HostileCaller asio([] {
+    auto& client = *new Client(ORVANE_CLIENT_TYPE_ASIO, kAsioLink);
+    auto& bufferEvent = *new testing_support::FullEvent;
+    void* block = platform::allocateShareable(sizeof(ORVANE_ASIO_SHARED_BLOCK));
+    if (!client.isOpen() || bufferEvent.fd < 0 || block == nullptr) return 'o';
+    SimFile service;
+    for (uint32_t command : {ORVANE_STREAMING_COMMAND_INITIALIZE, ORVANE_STREAMING_COMMAND_PREPARE,
+                             ORVANE_STREAMING_COMMAND_START}) {
+      if (service.send(ORVANE_IOCTL_STREAMING_CONTROL, command) != 0) return 's';
+    }
+    if (client.send(ORVANE_IOCTL_ASIO_CREATE_BUFFERS,
+                    ORVANE_ASIO_CREATE_BUFFERS{reinterpret_cast<uintptr_t>(block), handleValue(bufferEvent.handle),
+                                               64}) != 0) {
+      return 'b';
+    }
+    if (client.send(ORVANE_IOCTL_ASIO_START) != 0) return 'g';
+    platform::sleepMs(100);  // the pacing thread signals the event all along
+    if (client.send(ORVANE_IOCTL_ASIO_STOP) != 0 || client.send(ORVANE_IOCTL_ASIO_DISPOSE_BUFFERS) != 0) return 't';
+    return bufferEvent.counter() == testing_support::FullEvent::kFullCounter ? 'r' : 'c';
+  });
+  startDriver();
+  asio.go();
+  EXPECT_EQ(asio.result(), 'r');
+  EXPECT_EQ(deviceList().count, 2u);
+}
+
+// A configuration the driver cannot use refuses its start, and its reason,
+// with the line, reaches whoever loads it (devhost prints it; a daemon logs it).
+TEST(SimulatedDriverStart, AConfigurationErrorIsTheReasonTheLoadFails) {
+  testing_support::TestSystemRoot root;
+  const std::string path = (root.path() / "bad.conf").string();
+  std::ofstream(path) << "[device]\nname = Bad\nrates 48000\n";
+  platform::RegistryKey key;
+  ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::LocalMachine,
+                                          u"System\\CurrentControlSet\\Services\\usbaudio_sim\\Parameters",
+                                          platform::KEY_ALL_ACCESS, key),
+            0u);
+  ASSERT_EQ(key.setString(u"ConfigFile", platform::toWide(path)), 0u);
+  key.close();
+  platform::kernel::DeviceHost host;
+  std::string logged;
+  host.setLogSink([&](std::string_view line) { logged += std::string(line) + "\n"; });
+  ASSERT_EQ(host.start(), 0u);
+  std::string error;
+  EXPECT_NE(host.loadDriver(WN_USBAUDIO_SIM_MODULE, u"usbaudio_sim", &error), 0u);
+  EXPECT_NE(error.find("line 3: expected key = value"), std::string::npos) << error;
+  EXPECT_NE(logged.find("driver usbaudio_sim: "), std::string::npos) << logged;
+  host.stop();
+  platform::closeRegistry();
+}

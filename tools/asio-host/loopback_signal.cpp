@@ -26,26 +26,48 @@ void LoopbackCheck::restart(double rate) {
   rate_ = rate;
   for (InputResult& result : results_) {
     result.locked = false;
+    result.candidateRun = 0;
   }
 }
 
-bool LoopbackCheck::tryLock(InputResult& result, const int32_t* samples, uint32_t count, uint64_t frame) const {
+bool LoopbackCheck::match(const int32_t* samples, uint32_t count, uint64_t frame, uint32_t* output,
+                          int64_t* delay) const {
   if (count == 0) return false;
   // The newest frame with the first sample's frame code that is not in the future.
   const uint64_t code = static_cast<uint32_t>(samples[0]) & kFrameCodeMask;
   if ((frame & kFrameCodeMask) < code && frame <= kFrameCodeMask) return false;
   const uint64_t source = frame - ((frame - code) & kFrameCodeMask);
-  for (uint32_t output = 0; output < outputs_; ++output) {
+  for (uint32_t candidate = 0; candidate < outputs_; ++candidate) {
     uint32_t i = 0;
-    while (i < count && samples[i] == loopbackSample(output, source + i, rate_)) ++i;
+    while (i < count && samples[i] == loopbackSample(candidate, source + i, rate_)) ++i;
     if (i == count) {
-      result.locked = true;
-      result.output = output;
-      result.delayFrames = static_cast<int64_t>(frame - source);
+      *output = candidate;
+      *delay = static_cast<int64_t>(frame - source);
       return true;
     }
   }
   return false;
+}
+
+bool LoopbackCheck::tryLock(InputResult& result, const int32_t* samples, uint32_t count, uint64_t frame) const {
+  uint32_t output = 0;
+  int64_t delay = 0;
+  if (!match(samples, count, frame, &output, &delay)) {
+    result.candidateRun = 0;
+    return false;
+  }
+  if (result.candidateRun > 0 && output == result.candidateOutput && delay == result.candidateDelay) {
+    ++result.candidateRun;
+  } else {
+    result.candidateOutput = output;
+    result.candidateDelay = delay;
+    result.candidateRun = 1;
+  }
+  if (result.candidateRun < kLockBuffers) return false;
+  result.locked = true;
+  result.output = output;
+  result.delayFrames = delay;
+  return true;
 }
 
 void LoopbackCheck::check(size_t input, const int32_t* samples, uint32_t count, uint64_t frame) {

@@ -27,7 +27,15 @@ class LoopbackCheck {
     uint64_t checkedSamples = 0;
     uint64_t wrongSamples = 0;  // differed after the input had locked
     uint64_t wrongBuffers = 0;  // buffers with wrong samples
+    // Before the lock: the output and delay the latest buffers matched, and how many in a row.
+    uint32_t candidateOutput = 0;
+    int64_t candidateDelay = 0;
+    uint32_t candidateRun = 0;
   };
+
+  // Buffers in a row that must match one output at one delay before an input
+  // locks, so that a switch missed while the stream starts cannot fix a wrong delay.
+  static constexpr uint32_t kLockBuffers = 8;
 
   // `outputs` is how many outputs play the signal.
   LoopbackCheck(size_t inputs, uint32_t outputs, double rate);
@@ -47,6 +55,8 @@ class LoopbackCheck {
   bool intact(uint64_t missedSwitches) const;
 
  private:
+  // The output and delay whose samples these are; false when none fits.
+  bool match(const int32_t* samples, uint32_t count, uint64_t frame, uint32_t* output, int64_t* delay) const;
   bool tryLock(InputResult& result, const int32_t* samples, uint32_t count, uint64_t frame) const;
 
   uint32_t outputs_;

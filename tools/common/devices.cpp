@@ -8,7 +8,7 @@
 
 #include "platform/errors.h"
 #include "platform/format.h"
-#include "platform/kernel/wire.h"
+#include "platform/device_wire.h"
 #include "platform/system_root.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
