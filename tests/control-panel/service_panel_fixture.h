@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ class ServicePanelTest : public ControlPanelTest {
  protected:
   void TearDown() override {
     if (HasFailure()) std::fprintf(stderr, "%s\n", runProgram({MACHINE_TOOL, "status"}).output.c_str());
+    thawService();
     ControlPanelTest::TearDown();
     control.close();
     testing_support::endProcessesOfRoot(machine.root());
@@ -61,6 +63,36 @@ class ServicePanelTest : public ControlPanelTest {
   static std::string simState() { return service_testing::simState(); }
   static uint32_t servicePid() { return service_testing::servicePid(); }
 
+  // Stops the service's process (SIGSTOP) once it has brought streaming up,
+  // so that its requests wait for the time-out; false with a failure when it
+  // did not stop.
+  bool freezeService() {
+    OrvaneDriver& own = ownConnection();
+    EXPECT_TRUE(waitFor([&] {
+      ORVANE_STREAMING_STATUS status{};
+      return own.ioctlGetStreamingStatus(status) == 0 && status.state == ORVANE_STREAMING_STATE_RUNNING;
+    }, 10000)) << simState();
+    frozen_ = servicePid();
+    if (frozen_ == 0 || ::kill(static_cast<pid_t>(frozen_), SIGSTOP) != 0) {
+      ADD_FAILURE() << "no service process to stop";
+      return false;
+    }
+    const bool stopped = waitFor([&] {
+      std::ifstream stat("/proc/" + std::to_string(frozen_) + "/stat");
+      std::string line;
+      std::getline(stat, line);
+      const size_t end = line.rfind(')');
+      return end != std::string::npos && line.size() > end + 2 && line[end + 2] == 'T';
+    });
+    EXPECT_TRUE(stopped) << "the service process " << frozen_ << " did not stop";
+    return stopped;
+  }
+
+  void thawService() {
+    if (frozen_ != 0) ::kill(static_cast<pid_t>(frozen_), SIGCONT);
+    frozen_ = 0;
+  }
+
   // Opens or closes a WDM sound device of the first device: while one is
   // open, the service refuses changes that restart streaming.
   void switchSoundDevice(bool open) {
@@ -80,6 +112,7 @@ class ServicePanelTest : public ControlPanelTest {
 
  private:
   OrvaneDriver own_;
+  uint32_t frozen_ = 0;
 };
 
 }  // namespace cpl_testing

@@ -121,13 +121,11 @@ TEST_F(SampleRatePageTest, AFailedReadEmptiesAndDisablesTheControls) {
 
 TEST_F(SampleRatePageTest, AServiceThatDoesNotAnswerGivesTheTimeOutBox) {
   open();
+  ASSERT_TRUE(freezeService());
   const uint32_t before = driverRate();
-  const uint32_t pid = servicePid();
-  ASSERT_NE(pid, 0u);
-  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
   choose(before == 96000 ? u"48.000 kHz" : u"96.000 kHz");
   apply();  // blocks the window for the 30 s of the wait
-  ::kill(static_cast<pid_t>(pid), SIGCONT);
+  thawService();
   ASSERT_EQ(messageBoxes.size(), 1u);
   EXPECT_EQ(messageBoxes[0].text, pageErrorText(u"Changing the sample rate failed.", ORVANE_STATUS_TIMEOUT));
   EXPECT_EQ(rates_->itemData(rates_->currentSelection()), static_cast<LParam>(before));
@@ -218,12 +216,10 @@ TEST_F(BufferSettingsPageTest, ARefusalWhileASoundDeviceIsInUseShowsTheErrorBoxA
 
 TEST_F(BufferSettingsPageTest, AServiceThatDoesNotAnswerGivesTheTimeOutBox) {
   const ORVANE_BUFFER_SIZES before = driverSizes();
-  const uint32_t pid = servicePid();
-  ASSERT_NE(pid, 0u);
-  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+  ASSERT_TRUE(freezeService());
   streaming_->setCurrentSelection(before.streamingBufferSizeClass == 5 ? 0 : 5);
   apply();  // blocks the window for the 30 s of the wait
-  ::kill(static_cast<pid_t>(pid), SIGCONT);
+  thawService();
   ASSERT_EQ(messageBoxes.size(), 1u);
   EXPECT_EQ(messageBoxes[0].text, pageErrorText(u"Changing the buffer sizes failed.", ORVANE_STATUS_TIMEOUT));
   expectShows(before);
