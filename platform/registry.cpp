@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "platform/user_rights.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -88,6 +89,7 @@ enum Statement {
   kSavepoint,
   kRelease,
   kRollbackTo,
+  kParentOf,
   kStatementCount
 };
 
@@ -110,6 +112,7 @@ constexpr std::array<const char*, kStatementCount> kStatementSql = {
     "SAVEPOINT registry_operation",
     "RELEASE registry_operation",
     "ROLLBACK TO registry_operation",
+    "SELECT parent FROM keys WHERE id = ?1",
 };
 
 uint32_t errorFromSqlite(int rc) {
@@ -540,23 +543,52 @@ void RegistryKey::close() {
   access_ = 0;
 }
 
+// A standard user may read HKEY_LOCAL_MACHINE but not change it.
+constexpr uint32_t kWriteBits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+
+static bool writeRefused(RegistryHive hive, uint32_t access) {
+  return hive == RegistryHive::LocalMachine && (access & kWriteBits) != 0 && !isAdministrator();
+}
+
+// Whether the key lies in HKEY_LOCAL_MACHINE (asked only for standard users).
+static bool underLocalMachine(int64_t id) {
+  Session session;
+  if (session.error() != ERROR_SUCCESS) return false;
+  for (int depth = 0; depth < 1024; ++depth) {
+    if (id == hiveRootId(RegistryHive::LocalMachine)) return true;
+    if (isHiveRoot(id)) return false;
+    Query query(session.connection(), kParentOf);
+    if (query.bind(1, id).step() != SQLITE_ROW) return false;
+    id = query.integer(0);
+  }
+  return false;
+}
+
+static bool subKeyWriteRefused(int64_t id, uint32_t access) {
+  return (access & kWriteBits) != 0 && !isAdministrator() && underLocalMachine(id);
+}
+
 uint32_t RegistryKey::open(RegistryHive hive, std::u16string_view path, uint32_t access, RegistryKey& out) {
+  if (writeRefused(hive, access)) return ERROR_ACCESS_DENIED;
   return openKey(hiveRootId(hive), path, access, out);
 }
 
 uint32_t RegistryKey::create(RegistryHive hive, std::u16string_view path, uint32_t access, RegistryKey& out,
                              bool* existed) {
+  if (writeRefused(hive, access)) return ERROR_ACCESS_DENIED;
   return createKey(hiveRootId(hive), kFullAccess, path, access, out, existed);
 }
 
 uint32_t RegistryKey::openSubKey(std::u16string_view path, uint32_t access, RegistryKey& out) const {
   if (!isOpen()) return ERROR_INVALID_HANDLE;
+  if (subKeyWriteRefused(id_, access)) return ERROR_ACCESS_DENIED;
   return openKey(id_, path, access, out);
 }
 
 uint32_t RegistryKey::createSubKey(std::u16string_view path, uint32_t access, RegistryKey& out,
                                    bool* existed) const {
   if (!isOpen()) return ERROR_INVALID_HANDLE;
+  if (subKeyWriteRefused(id_, access)) return ERROR_ACCESS_DENIED;
   return createKey(id_, access_, path, access, out, existed);
 }
 
@@ -769,19 +801,23 @@ uint32_t RegistryKey::queryInfo(uint32_t* subKeyCount, uint32_t* valueCount) con
 
 uint32_t RegistryKey::deleteSubKey(std::u16string_view path) const {
   if (!isOpen()) return ERROR_INVALID_HANDLE;
+  if (subKeyWriteRefused(id_, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return deleteKeyAt(id_, path, false);
 }
 
 uint32_t RegistryKey::deleteSubTree(std::u16string_view path) const {
   if (!isOpen()) return ERROR_INVALID_HANDLE;
+  if (subKeyWriteRefused(id_, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return deleteKeyAt(id_, path, true);
 }
 
 uint32_t RegistryKey::deleteKey(RegistryHive hive, std::u16string_view path) {
+  if (writeRefused(hive, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return deleteKeyAt(hiveRootId(hive), path, false);
 }
 
 uint32_t RegistryKey::deleteTree(RegistryHive hive, std::u16string_view path) {
+  if (writeRefused(hive, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return deleteKeyAt(hiveRootId(hive), path, true);
 }
 

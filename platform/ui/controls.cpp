@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QIcon>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -275,6 +276,12 @@ void Button::setText(std::u16string_view text) {
     button_->setText(windowsText(text));
   }
 }
+
+void Button::setIcon(const Icon& icon) {
+  if (button_ != nullptr) button_->setIcon(icon.isNull() ? QIcon() : icon.qIcon());
+}
+
+bool Button::hasIcon() const { return button_ != nullptr && !button_->icon().isNull(); }
 
 std::u16string Button::text() const {
   if (button_ == nullptr) return {};

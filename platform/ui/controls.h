@@ -103,6 +103,9 @@ class Button : public Control {
   // As a user's click: toggles automatic buttons and notifies BN_CLICKED.
   void click();
   bool isDefault() const { return (style() & style::defaultButton) != 0; }
+  // An image beside the text (a push button's shield, for example); a null icon removes it.
+  void setIcon(const Icon& icon);
+  bool hasIcon() const;
 
   // Radio buttons of one group (from a control with style::group to the next).
   void joinGroup(QButtonGroup* group);

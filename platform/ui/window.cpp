@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
+#include <QIcon>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -18,6 +19,7 @@
 
 #include "platform/errors.h"
 #include "platform/ui/application.h"
+#include "platform/ui/image_list.h"
 #include "platform/ui/qt_support.h"
 #include "platform/ui/window_directory.h"
 
@@ -518,6 +520,18 @@ bool setWindowText(WindowHandle window, std::u16string_view text) {
   if (target == nullptr) return false;
   target->setText(text);
   return true;
+}
+
+bool setWindowIcon(WindowHandle window, const Icon& icon) {
+  Window* target = localWindow(window);
+  if (target == nullptr || target->widget() == nullptr) return false;
+  target->widget()->setWindowIcon(icon.isNull() ? QIcon() : icon.qIcon());
+  return true;
+}
+
+bool hasWindowIcon(WindowHandle window) {
+  Window* target = localWindow(window);
+  return target != nullptr && target->widget() != nullptr && !target->widget()->windowIcon().isNull();
 }
 
 std::u16string getWindowText(WindowHandle window) {

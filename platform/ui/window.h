@@ -32,6 +32,8 @@ class QEvent;
 
 namespace platform::ui {
 
+class Icon;
+
 class Window {
  public:
   Window();
@@ -152,6 +154,10 @@ bool setFocus(WindowHandle window);
 bool updateWindow(WindowHandle window);
 
 bool setWindowText(WindowHandle window, std::u16string_view text);
+// The icon of a top-level window of this process (its title bar and task
+// switcher); a null icon removes it.
+bool setWindowIcon(WindowHandle window, const Icon& icon);
+bool hasWindowIcon(WindowHandle window);
 std::u16string getWindowText(WindowHandle window);
 
 // Rectangles of top-level windows are in screen coordinates, of child windows

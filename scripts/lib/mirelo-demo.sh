@@ -75,4 +75,28 @@ echo; echo "Computer A heard on port 2:"; cat "$demo_root/mirelo-heard-A.txt"
 [ -s "$demo_root/mirelo-heard-A.txt" ] || echo "    (nothing)"
 echo "Computer B heard on port 2:"; cat "$demo_root/mirelo-heard-B.txt"
 echo
+echo "The monitor MireloMon on computer A (on an X server of its own with a notification area):"
+mon=build/ethernet-midi-monitor/MireloMon
+if command -v Xvfb >/dev/null && command -v trayer >/dev/null; then
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp > "$demo_root/mirelo-display.txt" 2>/dev/null &
+  pids+=("$!")
+  for _ in $(seq 50); do [ -s "$demo_root/mirelo-display.txt" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -n1 "$demo_root/mirelo-display.txt")"
+  trayer --edge top --align right >/dev/null 2>&1 &
+  pids+=("$!")
+  sleep 0.5
+  WN_SYSTEM_ROOT="$A" "$reg" add 'HKCU\Software\Ternok\MireloMon\Ports' /v LowB /t REG_DWORD /d 5 /f >/dev/null
+  echo "The user's saved mute mask is 5 (ports 1 and 3), loop-back as the profile leaves it (on); the monitor"
+  echo "starts hidden in the tray and pushes both into the driver:"
+  WN_SYSTEM_ROOT="$A" QT_QPA_PLATFORM=xcb "$mon" &
+  pids+=("$!")
+  sleep 1.5
+  step env WN_SYSTEM_ROOT="$A" "$midiport" status
+  echo "A second start finds the first, brings its dialog to the front and ends:"
+  step env WN_SYSTEM_ROOT="$A" QT_QPA_PLATFORM=xcb "$mon"
+else
+  echo "    (skipped: Xvfb and trayer are needed for its tray icon)"
+fi
+
+echo
 echo "Ethernet MIDI demonstration finished; both device hosts stop."

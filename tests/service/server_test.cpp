@@ -250,11 +250,13 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
   EXPECT_EQ(strip.mute[1], 1u);
 
   // A Windows volume (3060) → the mixer output gains.
+  waitUntilTheServiceIsQuiet();
   const ProgramResult volume = usbaudioSim({"volume", "0", "playback", "1", "0", "-12.5"});
   ASSERT_EQ(volume.exitCode, 0) << volume.errors;
   ORVANE_MIXER_GAIN read[1] = {{{0, 2, {0, 0}}, 0, 0, 0}};
   EXPECT_TRUE(eventually([&] { return device.ioctlGetMixerGains(read, 1) == 0 && read[0].gain == -1250; }))
       << read[0].gain;
+  waitUntilTheServiceIsQuiet();
   const ProgramResult silent = usbaudioSim({"volume", "0", "playback", "1", "1", "silence", "mute"});
   ASSERT_EQ(silent.exitCode, 0) << silent.errors;
   ORVANE_MIXER_GAIN right[1] = {{{0, 3, {0, 0}}, 0, 0, 0}};
@@ -267,6 +269,7 @@ TEST_F(ServerTest, MixerGainsAndPlaybackVolumesAreKeptInStep) {
   ORVANE_MIXER_GAIN spdif[1] = {{{1, 0, {0, 0}}, 0, 0, 0}};
   ASSERT_EQ(device.ioctlGetMixerGains(spdif, 1), 0u);
   const int16_t spdifGain = spdif[0].gain;
+  waitUntilTheServiceIsQuiet();
   const ProgramResult midi = usbaudioSim({"volume", "0", "playback", "9", "0", "-30"});
   ASSERT_EQ(midi.exitCode, 0) << midi.errors;
   // A later volume change taking effect shows that the MIDI one was handled.

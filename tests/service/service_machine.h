@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +108,29 @@ inline uint32_t servicePid() {
   platform::closeServiceHandle(service);
   platform::closeServiceHandle(manager);
   return pid;
+}
+
+// Waits until the service has handled the notifications its own writes raise
+// (a gain it sets comes back as 3051): its connections' request counts stay
+// the same for 300 ms. A change a test makes before that may be undone by
+// the late echo, as a user's would be.
+inline void waitUntilTheServiceIsQuiet() {
+  const std::string mark = "pid " + std::to_string(servicePid()) + ",";
+  const auto serviceLines = [&] {
+    std::string lines;
+    std::istringstream text(simState());
+    for (std::string line; std::getline(text, line);) {
+      if (contains(line, mark)) lines += line + "\n";
+    }
+    return lines;
+  };
+  std::string before = serviceLines();
+  for (int quiet = 0, polls = 0; quiet < 3 && polls < 100; ++polls) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string now = serviceLines();
+    quiet = now == before ? quiet + 1 : 0;
+    before = now;
+  }
 }
 
 class ServiceMachineTest : public ::testing::Test {
