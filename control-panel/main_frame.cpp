@@ -229,7 +229,12 @@ void MainFrame::addDevicePages() {
     const OrvaneDevice* device = connection.deviceAt(position);
     if (device == nullptr) continue;
     const ORVANE_DEVICE_ID id = device->deviceId();
-    auto page = std::make_unique<FormDevice>(handle(), id);
+    DeviceMixers& mixers = mixers_[keyOf(id)];
+    mixers.monitor = std::make_unique<FormMixer>(id, true);
+    mixers.playback = std::make_unique<FormMixer>(id, false);
+    mixers.monitor->createMixer();
+    mixers.playback->createMixer();
+    auto page = std::make_unique<FormDevice>(handle(), id, mixers.monitor.get(), mixers.playback.get());
     page->create(splitter_.handle());
     treePage_.addForm(platform::formatText(u"Device%u", static_cast<uint32_t>(position)), page.get(), &devicesPage_,
                       devicesImage_);
@@ -257,6 +262,27 @@ void MainFrame::clearDevicePages() {
   clear(devicePages_);
   clear(pluginPages_);
   devicePageIndex_.clear();
+  for (auto& [key, mixers] : mixers_) {
+    for (FormMixer* mixer : {mixers.monitor.get(), mixers.playback.get()}) {
+      if (mixer->exists()) destroyWindow(mixer->handle());
+    }
+  }
+  mixers_.clear();
+}
+
+const MainFrame::DeviceMixers* MainFrame::mixersOf(const ORVANE_DEVICE_ID& device) const {
+  auto it = mixers_.find(keyOf(device));
+  return it != mixers_.end() ? &it->second : nullptr;
+}
+
+FormMixer* MainFrame::monitorMixer(const ORVANE_DEVICE_ID& device) const {
+  const DeviceMixers* mixers = mixersOf(device);
+  return mixers != nullptr ? mixers->monitor.get() : nullptr;
+}
+
+FormMixer* MainFrame::playbackMixer(const ORVANE_DEVICE_ID& device) const {
+  const DeviceMixers* mixers = mixersOf(device);
+  return mixers != nullptr ? mixers->playback.get() : nullptr;
 }
 
 FormDevice* MainFrame::devicePage(const ORVANE_DEVICE_ID& device) const {
@@ -336,9 +362,18 @@ void MainFrame::handleNotification(const ORVANE_MESSAGE& message) {
       }
       updateStatusBar();
       break;
+    case ORVANE_MSG_CODE_MIXER_LAYOUT_CHANGED:
+    case ORVANE_MSG_CODE_MIXER_GAINS_CHANGED:
+    case ORVANE_MSG_CODE_MIXER_CROSSPOINTS_CHANGED:
+      if (deviceIdOf(message, &device) && devicePage(device) != nullptr) {
+        for (FormMixer* mixer : {playbackMixer(device), monitorMixer(device)}) {
+          if (message.code == ORVANE_MSG_CODE_MIXER_LAYOUT_CHANGED) mixer->rebuildIfVisible();
+          if (message.code == ORVANE_MSG_CODE_MIXER_GAINS_CHANGED) mixer->refreshGains();
+          if (message.code == ORVANE_MSG_CODE_MIXER_CROSSPOINTS_CHANGED) mixer->refreshCrosspoints();
+        }
+      }
+      break;
     default:
-      // The mixer notifications (3050 to 3052) concern the mixer windows,
-      // which the device pages do not have yet; everything else is dropped.
       break;
   }
 }

@@ -16,6 +16,7 @@
 #include "control-panel/form_device.h"
 #include "control-panel/form_devices.h"
 #include "control-panel/form_drv_info.h"
+#include "control-panel/form_mixer.h"
 #include "control-panel/form_plugin.h"
 #include "control-panel/form_sample_rate.h"
 #include "control-panel/form_status_info.h"
@@ -79,6 +80,9 @@ class MainFrame : public platform::ui::FrameWindow,
   FormStatusInfo& statusInfoPage() { return statusInfoPage_; }
   // The page of a connected device, or null.
   FormDevice* devicePage(const ORVANE_DEVICE_ID& device) const;
+  // A connected device's mixer windows, or null.
+  FormMixer* monitorMixer(const ORVANE_DEVICE_ID& device) const;
+  FormMixer* playbackMixer(const ORVANE_DEVICE_ID& device) const;
   FormBase* currentForm() const { return currentForm_; }
   OrvaneCplClient& viewConnection() { return viewConnection_; }
   platform::ui::SplitterWindow& splitter() { return splitter_; }
@@ -114,6 +118,12 @@ class MainFrame : public platform::ui::FrameWindow,
   std::vector<std::unique_ptr<FormDevice>> devicePages_;
   std::vector<std::unique_ptr<FormPlugin>> pluginPages_;
   std::map<std::pair<uint32_t, uint32_t>, FormDevice*> devicePageIndex_;
+  struct DeviceMixers {
+    std::unique_ptr<FormMixer> monitor;
+    std::unique_ptr<FormMixer> playback;
+  };
+  std::map<std::pair<uint32_t, uint32_t>, DeviceMixers> mixers_;
+  const DeviceMixers* mixersOf(const ORVANE_DEVICE_ID& device) const;
   DeviceNotificationList deviceNotifications_;
   OrvaneCplClient viewConnection_;
   FormBase* currentForm_ = nullptr;

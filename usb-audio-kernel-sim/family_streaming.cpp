@@ -134,20 +134,27 @@ NtStatus setStreamingDevice(RequestContext& context) {
   Driver& driver = context.driver;
   StreamingEngine& engine = driver.engine();
   const auto selection = context.input<ORVANE_STREAMING_DEVICE_SELECTION>();
+  // Identifier 0, 0 with the single-device mode switches the mode back and
+  // keeps the device selected before (the control panel's mode radio).
+  const bool keepDevice = selection.deviceId == ORVANE_DEVICE_ID{};
   if (selection.mode == ORVANE_STREAMING_MODE_SINGLE_DEVICE) {
-    if (driver.findDevice(selection.deviceId) == nullptr) return ORVANE_STATUS_OBJECT_NOT_FOUND;
+    if (!keepDevice && driver.findDevice(selection.deviceId) == nullptr) return ORVANE_STATUS_OBJECT_NOT_FOUND;
   } else if (selection.mode != ORVANE_STREAMING_MODE_ALL_DEVICES) {
     return ORVANE_STATUS_INVALID_PARAMETER;
   }
   if (isStreaming(engine.state.load())) return ORVANE_STATUS_INVALID_STATE;
+  const bool listChanges = engine.mode != selection.mode ||
+                           (!keepDevice && (!engine.hasSelection || !(engine.selectedDevice == selection.deviceId)));
   engine.mode = selection.mode;
-  if (selection.mode == ORVANE_STREAMING_MODE_SINGLE_DEVICE) {
+  if (selection.mode == ORVANE_STREAMING_MODE_SINGLE_DEVICE && !keepDevice) {
     engine.hasSelection = true;
     engine.selectedDevice = selection.deviceId;
   }
   driver.refreshEngineState();
   driver.objectsChanged();
   announceOutsideChange(context);
+  // The device list's streaming marks changed.
+  if (listChanges) driver.postNotification(ORVANE_MSG_CODE_DRIVER_DEVICE_LIST_CHANGED);
   return STATUS_SUCCESS;
 }
 

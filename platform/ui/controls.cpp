@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPalette>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -133,7 +134,35 @@ bool StaticText::translateEvent(QEvent* event) {
     notifyCommand(STN_CLICKED);
     return true;
   }
+  if (event->type() == QEvent::Paint) applyParentColours();
   return Control::translateEvent(event);
+}
+
+// Before each paint the parent may choose the colours (WM_CTLCOLORSTATIC);
+// the palette changes only when they differ, so painting does not repeat.
+void StaticText::applyParentColours() {
+  auto* label = qobject_cast<QLabel*>(widget());
+  if (label == nullptr) return;
+  const auto* colours =
+      reinterpret_cast<const StaticColours*>(sendMessage(parent(), WM_CTLCOLORSTATIC, 0, static_cast<LParam>(handle().value)));
+  if (colours == nullptr) return;
+  QPalette palette = label->palette();
+  const QColor background = toQColor(colours->backgroundColour);
+  const QColor text = toQColor(colours->textColour);
+  if (label->autoFillBackground() && palette.color(QPalette::Window) == background &&
+      palette.color(QPalette::WindowText) == text) {
+    return;
+  }
+  palette.setColor(QPalette::Window, background);
+  palette.setColor(QPalette::WindowText, text);
+  label->setAutoFillBackground(true);
+  label->setPalette(palette);
+}
+
+Colour StaticText::backgroundColour() const {
+  auto* label = qobject_cast<QLabel*>(widget());
+  return label != nullptr && label->autoFillBackground() ? fromQColor(label->palette().color(QPalette::Window))
+                                                         : rgb(255, 255, 255);
 }
 
 QWidget* GroupBox::makeWidget(QWidget* parent, const ControlTemplate& control) {

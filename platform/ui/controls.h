@@ -71,6 +71,10 @@ class StaticText : public Control {
  public:
   void setText(std::u16string_view text) override;
   std::u16string text() const override;
+  // The background the parent chose at the last paint (white until one did).
+  Colour backgroundColour() const;
+  // Asks the parent for colours (WM_CTLCOLORSTATIC) as a paint does.
+  void applyParentColours();
 
  protected:
   QWidget* makeWidget(QWidget* parent, const ControlTemplate& control) override;

@@ -48,6 +48,23 @@ inline TreeItem findItem(const TreeView& tree, std::u16string_view text, TreeIte
   return 0;
 }
 
+// A driver connection of the test's own with the device list read, to check
+// what the pages did in the kernel driver.
+class OwnConnection {
+ public:
+  OwnConnection() {
+    EXPECT_EQ(driver_.openDriver(sim_testing::kPanelLink, false, false), 0u);
+    bool changed = false;
+    EXPECT_EQ(driver_.updateDeviceList(changed), 0u);
+  }
+  OrvaneDriver& driver() { return driver_; }
+  // The connection of the device at a position of the list.
+  OrvaneDevice& device(size_t position = 0) { return *driver_.deviceAt(position); }
+
+ private:
+  OrvaneDriver driver_;
+};
+
 class ControlPanelTest : public ::testing::Test {
  protected:
   void SetUp() override {

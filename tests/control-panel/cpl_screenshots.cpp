@@ -25,6 +25,7 @@
 #include "platform/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/window.h"
+#include "tests/ui-support/raw_asio_stream.h"
 
 using namespace platform::ui;
 
@@ -99,6 +100,21 @@ int main(int argc, char** argv) {
       }
       ok = save(frame.widget(), output / ("orvanecpl-" + fileNameOf(tree.itemText(item)) + ".png")) && ok;
     }
+    // Both mixers of the first device, their meters moving with a stream of
+    // the driver's test signal on every input.
+    ui_testing::RawAsioStream stream;
+    if (stream.start(cpl::kDeviceLinkName) != 0) std::fprintf(stderr, "cpl_screenshots: no stream for the meters\n");
+    if (const OrvaneDevice* device = mainConnection().deviceAt(0)) {
+      for (FormMixer* mixer : {frame.monitorMixer(device->deviceId()), frame.playbackMixer(device->deviceId())}) {
+        mixer->showMixer();
+        QTest::qWait(600);
+        ok = save(mixer->widget(), output / (mixer->isMonitor() ? "orvanecpl-monitor-mixer.png"
+                                                                 : "orvanecpl-playback-mixer.png")) &&
+             ok;
+        sendMessage(mixer->handle(), WM_CLOSE);
+      }
+    }
+    stream.stop();
     CAboutDlg about;
     QTimer::singleShot(300, [&] {
       ok = save(about.widget(), output / "orvanecpl-about.png") && ok;

@@ -237,6 +237,28 @@ TEST_F(OrvanectlTest, WithoutAServiceRequestsFailWithNoServer) {
   EXPECT_TRUE(contains(result.errors, "Changing the buffer sizes failed: ORVANE_STATUS_NO_SERVER")) << result.errors;
 }
 
+TEST_F(OrvanectlTest, SetsAMixerCrosspointOfADevice) {
+  DeviceSpec mixer{"QT0003", "Quintor Mixer"};
+  mixer.moreLines = "mixer_outputs = 0:2\nmixer_monitor_inputs = 0:2\n";
+  ASSERT_EQ(runProgram({USBAUDIO_SIM_TOOL, "unplug", "1"}).exitCode, 0);
+  ASSERT_EQ(runProgram({USBAUDIO_SIM_TOOL, "unplug", "0"}).exitCode, 0);
+  const std::string file = (root.path() / "mixer.conf").string();
+  std::ofstream(file) << sim_testing::describe(mixer);
+  ASSERT_EQ(runProgram({USBAUDIO_SIM_TOOL, "plug-file", file}).exitCode, 0);
+
+  ProgramResult result = orvanectl({"crosspoint", "0", "0:1", "0:0", "-1250"});
+  ASSERT_EQ(result.exitCode, 0) << result.output << result.errors;
+  EXPECT_TRUE(contains(result.output, "Crosspoint 0:0 to 0:1 of device 0 is on at -1250 hundredths of a dB."))
+      << result.output;
+  result = orvanectl({"crosspoint", "0", "0:1", "0:0", "off"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(contains(result.output, "is off.")) << result.output;
+  result = orvanectl({"crosspoint", "0", "0:7", "0:0", "0"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(contains(result.errors, "Setting the mixer crosspoint failed")) << result.errors;
+  EXPECT_TRUE(contains(result.errors, "ORVANE_STATUS_OBJECT_NOT_FOUND")) << result.errors;
+}
+
 TEST(Orvanectl, WithoutADriverItFailsWithTheOpenError) {
   testing_support::TestSystemRoot root;
   const ProgramResult text = orvanectl({"info"});
@@ -283,6 +305,11 @@ TEST(Orvanectl, UsageErrorsAndHelp) {
       {{"set-rate", "0"}, "not a sample rate: 0"},
       {{"dsd", "maybe"}, "dsd takes 'on' or 'off'"},
       {{"channels", "both"}, "channels takes 'in' or 'out'"},
+      {{"crosspoint", "0", "0:1", "0:0"}, "crosspoint takes a device"},
+      {{"crosspoint", "0", "0-1", "0:0", "off"}, "not a pin (PORTTYPE:CHANNEL): 0-1"},
+      {{"crosspoint", "0", "0:1", "0:256", "off"}, "not a pin (PORTTYPE:CHANNEL): 0:256"},
+      {{"crosspoint", "0", "0:1", "0:0", "-12.5"}, "not a gain in hundredths of a dB: -12.5"},
+      {{"crosspoint", "0", "0:1", "0:0", "32768"}, "not a gain in hundredths of a dB: 32768"},
   };
   for (const Case& c : cases) {
     const ProgramResult result = orvanectl(c.arguments);

@@ -359,6 +359,15 @@ TEST_F(Contract, StreamingDeviceSelection) {
   const ORVANE_DEVICE_LIST after = deviceList();
   EXPECT_EQ(after.devices[0].streamingSelected, ORVANE_DEVICE_STREAMING_SELECTED);
   EXPECT_EQ(after.devices[1].streamingSelected, ORVANE_DEVICE_STREAMING_SELECTED);
+
+  // Back to one device with identifier 0, 0: the device selected before streams alone.
+  ASSERT_EQ(service.send(ORVANE_IOCTL_SET_STREAMING_DEVICE,
+                         ORVANE_STREAMING_DEVICE_SELECTION{{0, 0}, ORVANE_STREAMING_MODE_SINGLE_DEVICE}),
+            0u);
+  EXPECT_EQ(streamingStatus().mode, ORVANE_STREAMING_MODE_SINGLE_DEVICE);
+  const ORVANE_DEVICE_LIST single = deviceList();
+  EXPECT_EQ(single.devices[0].streamingSelected, ORVANE_DEVICE_STREAMING_SELECTED);
+  EXPECT_EQ(single.devices[1].streamingSelected, 0);
   (void)list;
 }
 

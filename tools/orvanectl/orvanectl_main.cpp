@@ -49,6 +49,10 @@ Commands:
                               ask the service to set it: playback 0 Stereo full, 1 Multichannel
                               5.1, 2 Multichannel 7.1, 3 and 4 the same + shadow, 5 Stereo
                               reduced; recording 0 Stereo full, 1 Stereo reduced, 2 Multichannel
+  crosspoint DEVICE OUTPUT INPUT GAIN|off
+                              set a mixer crosspoint of a device: the pins as PORTTYPE:CHANNEL
+                              (output 0:1, input 2:1), the gain in hundredths of a dB (-1250)
+                              switches it on, 'off' switches it off
 
 Options (before or after the command):
   --json        machine-readable output (JSON on standard output)
@@ -540,6 +544,34 @@ void commandSoundDevices(Connection& connection, const Options& options, const L
                               recording, className(kRecordingLayouts, recording)));
 }
 
+// --- Mixer crosspoints (a device request on the device's connection) -----------
+
+struct CrosspointChoice {
+  DeviceChoice device;
+  ORVANE_MIXER_CROSSPOINT entry{};
+};
+
+std::string pinText(const ORVANE_MIXER_PIN& pin) {
+  return std::to_string(pin.portType) + ":" + std::to_string(pin.channel);
+}
+
+void commandCrosspoint(Connection& connection, const Options& options, const CrosspointChoice& choice) {
+  constexpr const char* kOperation = "Setting the mixer crosspoint";
+  OrvaneClient& client = connection.reader();
+  bool changed = false;
+  check(client.updateDeviceList(changed), "Reading the device list");
+  const std::vector<ORVANE_DEVICE_INFO> devices = listDevices(client);
+  const size_t position = resolveDevice(devices, choice.device, kOperation);
+  OrvaneDevice* device = client.findDevice(devices[position].deviceId.first, devices[position].deviceId.second);
+  if (device == nullptr) throw Failure{kOperation, ORVANE_STATUS_NO_DEVICE, {}};
+  ORVANE_MIXER_CROSSPOINT entry = choice.entry;
+  check(device->ioctlSetMixerCrosspoints(&entry, 1), kOperation);
+  const bool on = (entry.flags & ORVANE_MIXER_CROSSPOINT_ON) != 0;
+  reportDone(options, "Crosspoint " + pinText(entry.inputPin) + " to " + pinText(entry.outputPin) + " of device " +
+                          std::to_string(position) +
+                          (on ? platform::formatText(" is on at %i hundredths of a dB.", entry.gain) : " is off."));
+}
+
 void commandDsd(Connection& connection, const Options& options, bool on) {
   check(connection.panel().setDsdMode(on, options.timeoutMs), "Switching the DSD mode");
   reportDone(options, on ? "DSD mode on." : "DSD mode off.");
@@ -637,6 +669,40 @@ Action parseSoundDevices(const Options& options) {
   return [&options, choice](Connection& connection) { commandSoundDevices(connection, options, choice); };
 }
 
+std::optional<ORVANE_MIXER_PIN> parsePin(const std::string& text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const std::optional<uint64_t> type = tool::parseDecimal(text.substr(0, colon), 0, 255);
+  const std::optional<uint64_t> channel = tool::parseDecimal(text.substr(colon + 1), 0, 255);
+  if (!type || !channel) return std::nullopt;
+  return ORVANE_MIXER_PIN{static_cast<uint8_t>(*type), static_cast<uint8_t>(*channel), {0, 0}};
+}
+
+Action parseCrosspoint(const Options& options) {
+  if (options.arguments.size() != 4) throw UsageError{"crosspoint takes a device, the output and input pins and a gain or 'off'"};
+  CrosspointChoice choice;
+  const std::optional<DeviceChoice> device = parseDeviceChoice(options.arguments[0]);
+  if (!device) throw UsageError{"not a device position or identifier: " + options.arguments[0]};
+  choice.device = *device;
+  const std::optional<ORVANE_MIXER_PIN> output = parsePin(options.arguments[1]);
+  const std::optional<ORVANE_MIXER_PIN> input = parsePin(options.arguments[2]);
+  if (!output) throw UsageError{"not a pin (PORTTYPE:CHANNEL): " + options.arguments[1]};
+  if (!input) throw UsageError{"not a pin (PORTTYPE:CHANNEL): " + options.arguments[2]};
+  choice.entry.outputPin = *output;
+  choice.entry.inputPin = *input;
+  const std::string& gain = options.arguments[3];
+  if (gain != "off") {
+    const bool negative = !gain.empty() && gain[0] == '-';
+    const std::optional<uint64_t> magnitude = tool::parseDecimal(negative ? gain.substr(1) : gain, 0, 32768);
+    if (!magnitude || (!negative && *magnitude > 32767)) {
+      throw UsageError{"not a gain in hundredths of a dB: " + gain};
+    }
+    choice.entry.gain = static_cast<int16_t>(negative ? -static_cast<int32_t>(*magnitude) : static_cast<int32_t>(*magnitude));
+    choice.entry.flags = ORVANE_MIXER_CROSSPOINT_ON;
+  }
+  return [&options, choice](Connection& connection) { commandCrosspoint(connection, options, choice); };
+}
+
 Action parseDsd(const Options& options) {
   if (options.arguments.size() != 1 || (options.arguments[0] != "on" && options.arguments[0] != "off")) {
     throw UsageError{"dsd takes 'on' or 'off'"};
@@ -659,6 +725,7 @@ const std::map<std::string_view, Parser> kCommands = {
     {"select-device", parseSelectDevice},
     {"dsd", parseDsd},
     {"sound-devices", parseSoundDevices},
+    {"crosspoint", parseCrosspoint},
 };
 
 Options parseOptions(const tool::CommandLine& line) {
