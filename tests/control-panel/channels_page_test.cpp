@@ -54,6 +54,11 @@ struct DeviceSize {
   size_t outputs;
 };
 
+// The test's name in the listing (the structure's padding would be printed otherwise).
+void PrintTo(const DeviceSize& size, std::ostream* os) {
+  *os << size.line << " line channels: " << size.inputs << " in, " << size.outputs << " out";
+}
+
 class ChannelsPageSizeTest : public ChannelsPageTest, public ::testing::WithParamInterface<DeviceSize> {};
 
 TEST_P(ChannelsPageSizeTest, RowsMatchTheDriversLists) {
