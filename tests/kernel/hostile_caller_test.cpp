@@ -298,6 +298,13 @@ TEST_F(HostileCallerTest, OneProcessGetsNoMoreThanItsConnections) {
 // refuses the newest connections with a status instead of spinning or
 // hanging, and serves again once the attacker closes.
 TEST(HostileCallerFlood, RunningOutOfDescriptorsRefusesAndRecovers) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer build also checks every virtual call's object, and that
+  // check tests memory through a pipe: with every descriptor taken it reports
+  // a valid object as invalid and ends the host. The normal and the
+  // ThreadSanitizer builds run this test.
+  GTEST_SKIP() << "the sanitizers' object checks need a descriptor this test takes away";
+#endif
   testing_support::Alarm alarm;
   testing_support::TestSystemRoot root;
   ChildHost hostProcess([] {
