@@ -32,14 +32,7 @@ bool CAboutDlg::processMessage(uint32_t message, WParam wParam, LParam, LResult&
       setItemText(kVersionTextId, versionText());
       result = 1;
       return true;
-    case WM_COMMAND:
-      if (commandId(wParam) == IDOK || commandId(wParam) == IDCANCEL) {
-        endDialog(commandId(wParam));
-        result = 0;
-        return true;
-      }
-      return false;
     default:
-      return false;
+      return endOnOkOrCancel(message, wParam, result);
   }
 }

@@ -27,14 +27,7 @@ bool CAboutMireloDlg::processMessage(uint32_t message, WParam wParam, LParam, LR
       if (auto* link = controlAs<HyperLink>(IDC_LINK)) link->setLink(mirelo_mon::kMakerUrl, mirelo_mon::kMakerUrl);
       result = 1;
       return true;
-    case WM_COMMAND:
-      if (commandId(wParam) == IDOK || commandId(wParam) == IDCANCEL) {
-        endDialog(commandId(wParam));
-        result = 0;
-        return true;
-      }
-      return false;
     default:
-      return false;
+      return endOnOkOrCancel(message, wParam, result);
   }
 }

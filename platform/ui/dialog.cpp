@@ -156,6 +156,13 @@ bool Dialog::checkRadioButton(int first, int last, int checked) {
   return true;
 }
 
+bool Dialog::endOnOkOrCancel(uint32_t message, WParam wParam, LResult& result) {
+  if (message != WM_COMMAND || (commandId(wParam) != IDOK && commandId(wParam) != IDCANCEL)) return false;
+  endDialog(commandId(wParam));
+  result = 0;
+  return true;
+}
+
 void Dialog::centreOnOwner() {
   QWidget* widget = this->widget();
   if (widget == nullptr || !widget->isWindow()) return;

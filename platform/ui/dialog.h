@@ -58,6 +58,9 @@ class Dialog : public Window {
 
   // Moves the dialog to the middle of its owner (or of the screen).
   void centreOnOwner();
+  // A box's usual handling of OK and Cancel: a WM_COMMAND of either ends the
+  // dialog with its identifier. Returns whether `message` was one of them.
+  bool endOnOkOrCancel(uint32_t message, WParam wParam, LResult& result);
   // Draws a sunken edge around a child dialog's client area.
   void addClientEdge();
 

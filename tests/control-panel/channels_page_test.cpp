@@ -63,18 +63,18 @@ class ChannelsPageSizeTest : public ChannelsPageTest, public ::testing::WithPara
 
 TEST_P(ChannelsPageSizeTest, RowsMatchTheDriversLists) {
   const DeviceSize& size = GetParam();
-  DeviceSpec spec = device("QT00" + std::to_string(size.line));
-  spec.i2sInputs = size.line;
-  spec.i2sOutputs = size.line;
-  spec.moreLines = "spdif_inputs = 2\nspdif_outputs = 2\nvirtual_outputs = 2\ndsd_inputs = 8\ndsd_outputs = 8\n";
-  openConnectedFrame({spec});
+  DeviceSpec plugged = device("QT00" + std::to_string(size.line));
+  plugged.i2sInputs = size.line;
+  plugged.i2sOutputs = size.line;
+  plugged.moreLines = "spdif_inputs = 2\nspdif_outputs = 2\nvirtual_outputs = 2\ndsd_inputs = 8\ndsd_outputs = 8\n";
+  openConnectedFrame({plugged});
   const std::vector<Row> inputs = pageRows(show(u"ASIO IN Channels"));
   const std::vector<Row> outputs = pageRows(show(u"ASIO OUT Channels"));
   EXPECT_EQ(inputs.size(), size.inputs);
   EXPECT_EQ(outputs.size(), size.outputs);
   EXPECT_TRUE(inputs == driverRows(true));
   EXPECT_TRUE(outputs == driverRows(false));
-  EXPECT_EQ(inputs.front().device, platform::toWide(spec.name));
+  EXPECT_EQ(inputs.front().device, platform::toWide(plugged.name));
 }
 
 // Line, S/PDIF and virtual channels at a PCM rate (the DSD channels are not offered then).
@@ -95,9 +95,9 @@ TEST_F(ChannelsPageTest, TwoDevicesStreamingTogetherListTheirChannelsInTheDriver
 }
 
 TEST_F(ChannelsPageTest, AChannelWhoseInformationFailsIsLeftOut) {
-  DeviceSpec spec = device("QT0001");
-  spec.i2sInputs = 8;
-  openConnectedFrame({spec});
+  DeviceSpec plugged = device("QT0001");
+  plugged.i2sInputs = 8;
+  openConnectedFrame({plugged});
   const std::vector<Row> all = driverRows(true);
   const usbaudio_sim::SIM_FAULT fault{ORVANE_IOCTL_GET_CHANNEL_INFO, ORVANE_STATUS_DEVICE_REMOVED, 0, 1, 3};
   ASSERT_EQ(machine.control().control(usbaudio_sim::SIM_CONTROL_SET_FAULT, &fault, sizeof fault), 0u);

@@ -26,9 +26,9 @@ using namespace platform::ui;
 using ui_testing::DeviceSpec;
 
 inline DeviceSpec device(const std::string& serial, bool echoPlugin = false) {
-  DeviceSpec spec{serial, "Quintor " + serial};
-  if (echoPlugin) spec.moreLines = "echo_plugin = yes\n";
-  return spec;
+  DeviceSpec plugged{serial, "Quintor " + serial};
+  if (echoPlugin) plugged.moreLines = "echo_plugin = yes\n";
+  return plugged;
 }
 
 // The texts of an item's children (of the top level for item 0).
@@ -104,7 +104,7 @@ class ControlPanelTest : public ::testing::Test {
 
   static int expectedItems(const std::vector<DeviceSpec>& devices) {
     int items = 7;
-    for (const DeviceSpec& spec : devices) items += spec.moreLines.find("echo_plugin = yes") != std::string::npos ? 2 : 1;
+    for (const DeviceSpec& plugged : devices) items += plugged.moreLines.find("echo_plugin = yes") != std::string::npos ? 2 : 1;
     return items;
   }
 

@@ -160,9 +160,9 @@ class DevicePageTest : public ControlPanelTest {
 };
 
 DeviceSpec spdifDevice(const std::string& serial) {
-  DeviceSpec spec = device(serial);
-  spec.moreLines = "spdif_inputs = 2\nspdif_outputs = 2\n";
-  return spec;
+  DeviceSpec plugged = device(serial);
+  plugged.moreLines = "spdif_inputs = 2\nspdif_outputs = 2\n";
+  return plugged;
 }
 
 TEST_F(DevicePageTest, ShowsTheDevicesIdentityAndStreamingSentence) {

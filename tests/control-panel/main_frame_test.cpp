@@ -164,9 +164,9 @@ class StatusBarTest : public ControlPanelTest {
 };
 
 TEST_F(StatusBarTest, StreamingStatesAndTheRate) {
-  DeviceSpec spec = device("QT0001");
-  spec.rates = "44100 48000";
-  openConnectedFrame({spec});
+  DeviceSpec plugged = device("QT0001");
+  plugged.rates = "44100 48000";
+  openConnectedFrame({plugged});
   changeRateOutsideTheService(44100);
   EXPECT_TRUE(waitFor([&] { return paneText(MainFrame::kRatePane) == u"Current sampling rate: 44.100 kHz"; }));
   EXPECT_EQ(paneText(MainFrame::kStreamingPane), u"Streaming state: Down");
@@ -191,9 +191,9 @@ TEST_F(StatusBarTest, StreamingStatesAndTheRate) {
 }
 
 TEST_F(StatusBarTest, ADeviceOnAFullSpeedPortCannotStream) {
-  DeviceSpec spec = device("QT0001");
-  spec.moreLines = "high_speed = no\n";
-  openConnectedFrame({spec});
+  DeviceSpec plugged = device("QT0001");
+  plugged.moreLines = "high_speed = no\n";
+  openConnectedFrame({plugged});
   EXPECT_EQ(paneText(MainFrame::kStreamingPane), u"Streaming not supported on USB 1.1 port.");
 }
 
@@ -206,9 +206,9 @@ TEST_F(StatusBarTest, AFailedReadSaysUnknown) {
 }
 
 TEST_F(StatusBarTest, TheRateFollowsTheDriverSettingsNotification) {
-  DeviceSpec spec = device("QT0001");
-  spec.rates = "44100 48000 96000";
-  openConnectedFrame({spec});
+  DeviceSpec plugged = device("QT0001");
+  plugged.rates = "44100 48000 96000";
+  openConnectedFrame({plugged});
   changeRateOutsideTheService(96000);
   EXPECT_TRUE(waitFor([&] { return paneText(MainFrame::kRatePane) == u"Current sampling rate: 96.000 kHz"; }));
 }

@@ -48,19 +48,19 @@ TEST(MixerTexts, PairNamesGainsAndCrosspoints) {
 }
 
 DeviceSpec mixerDevice(const std::string& serial = "QT0001") {
-  DeviceSpec spec = device(serial);
-  spec.i2sInputs = 8;
-  spec.i2sOutputs = 8;
-  spec.moreLines =
+  DeviceSpec plugged = device(serial);
+  plugged.i2sInputs = 8;
+  plugged.i2sOutputs = 8;
+  plugged.moreLines =
       "spdif_inputs = 2\nspdif_outputs = 2\nmixer_outputs = 0:4 1:2\nmixer_monitor_inputs = 0:5\n"
       "mixer_playback_inputs = 2:4 3:2\n";
-  return spec;
+  return plugged;
 }
 
 class MixerTest : public ControlPanelTest {
  protected:
-  FormMixer& openMixer(bool monitor, const DeviceSpec& spec = mixerDevice()) {
-    openConnectedFrame({spec});
+  FormMixer& openMixer(bool monitor, const DeviceSpec& plugged = mixerDevice()) {
+    openConnectedFrame({plugged});
     tree().selectItem(findItem(tree(), u"Device0"));
     auto* page = dynamic_cast<FormDevice*>(frame().currentForm());
     EXPECT_NE(page, nullptr);

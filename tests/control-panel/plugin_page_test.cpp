@@ -13,13 +13,13 @@ namespace {
 class PluginPageTest : public ControlPanelTest {
  protected:
   static DeviceSpec echoDevice(uint32_t lineOutputs = 4) {
-    DeviceSpec spec = device("QT0001", true);
-    spec.i2sOutputs = lineOutputs;
-    return spec;
+    DeviceSpec plugged = device("QT0001", true);
+    plugged.i2sOutputs = lineOutputs;
+    return plugged;
   }
 
-  FormPlugin& openPage(const DeviceSpec& spec = echoDevice()) {
-    openConnectedFrame({spec});
+  FormPlugin& openPage(const DeviceSpec& plugged = echoDevice()) {
+    openConnectedFrame({plugged});
     return showPage();
   }
 
@@ -68,9 +68,9 @@ class PluginPageTest : public ControlPanelTest {
 
 TEST_F(PluginPageTest, OffersOneItemPerWholePairAndTheDriversDelayRange) {
   // Three line and two S/PDIF outputs: five channels, two whole pairs.
-  DeviceSpec spec = echoDevice(3);
-  spec.moreLines += "spdif_outputs = 2\n";
-  openPage(spec);
+  DeviceSpec plugged = echoDevice(3);
+  plugged.moreLines += "spdif_outputs = 2\n";
+  openPage(plugged);
   ASSERT_EQ(pairs_->count(), 2);
   EXPECT_EQ(pairs_->itemText(0), u"Channel 01/02");
   EXPECT_EQ(pairs_->itemData(0), 0);

@@ -22,11 +22,11 @@ namespace cpl_testing {
 // A device the service attaches: its setup needs the loopback mixer pins
 // (outputs 5:0 and 5:1, playback inputs 2:0 and 2:1).
 inline DeviceSpec serviceDevice(const std::string& serial, const std::string& rates = "44100 48000 96000") {
-  DeviceSpec spec{serial, "Quintor " + serial};
-  spec.rates = rates;
-  spec.moreLines =
+  DeviceSpec plugged{serial, "Quintor " + serial};
+  plugged.rates = rates;
+  plugged.moreLines =
       "virtual_inputs = 2\nmixer_outputs = 0:2 5:2\nmixer_monitor_inputs = 0:2\nmixer_playback_inputs = 2:2\n";
-  return spec;
+  return plugged;
 }
 
 class ServicePanelTest : public ControlPanelTest {

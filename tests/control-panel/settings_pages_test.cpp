@@ -25,9 +25,9 @@ std::vector<std::u16string> comboTexts(const ComboBox& combo) {
 class SampleRatePageTest : public ServicePanelTest {
  protected:
   void open(const std::string& rates = "44100 48000 96000", const std::string& moreLines = "") {
-    DeviceSpec spec = serviceDevice("QT0001", rates);
-    spec.moreLines += moreLines;
-    MainFrame& window = openServiceFrame({spec});
+    DeviceSpec plugged = serviceDevice("QT0001", rates);
+    plugged.moreLines += moreLines;
+    MainFrame& window = openServiceFrame({plugged});
     page_ = &window.sampleRatePage();
     rates_ = page_->controlAs<ComboBox>(FormSampleRate::kRateId);
     tree().selectItem(findItem(tree(), u"Sample Rate"));

@@ -24,11 +24,11 @@ using sim_testing::kPanelLink;
 class OrvaneWrappersTest : public sim_testing::SimulatedDriverTest {
  protected:
   std::vector<DeviceSpec> configuredDevices() const override {
-    DeviceSpec spec{"QTWRAP", "Quintor Wrappers"};
-    spec.moreLines =
+    DeviceSpec plugged{"QTWRAP", "Quintor Wrappers"};
+    plugged.moreLines =
         "spdif_inputs = 2\nspdif_outputs = 2\nspdif_input = locked pcm 48000\necho_plugin = yes\n"
         "mixer_outputs = 0:4 1:2\nmixer_monitor_inputs = 0:4\nmixer_playback_inputs = 2:4\n";
-    return {spec};
+    return {plugged};
   }
 
   void SetUp() override {
