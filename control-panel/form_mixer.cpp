@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "control-panel/control_panel_resources.h"
+#include "control-panel/mixer_entries.h"
 #include "platform/format.h"
 
 namespace {
@@ -232,11 +233,13 @@ void FormMixer::refreshLevels() {
   OrvaneDevice* connection = device();
   if (connection == nullptr) return;
   if (outputLevelCount_ > 0) {
-    const bool read = connection->ioctlGetMixerOutputLevels(outputLevels_.data(), outputLevelCount_) == 0;
+    const bool read = exchangeKeepingPins(*connection, &OrvaneDevice::ioctlGetMixerOutputLevels, outputLevels_.data(),
+                                          outputLevelCount_) == 0;
     for (auto& strip : outputStrips_) strip->showLevels(read);
   }
   if (inputLevelCount_ > 0) {
-    const bool read = connection->ioctlGetMixerInputLevels(inputLevels_.data(), inputLevelCount_) == 0;
+    const bool read = exchangeKeepingPins(*connection, &OrvaneDevice::ioctlGetMixerInputLevels, inputLevels_.data(),
+                                          inputLevelCount_) == 0;
     for (auto& strip : inputStrips_) strip->showLevels(read);
   }
 }
@@ -244,14 +247,15 @@ void FormMixer::refreshLevels() {
 void FormMixer::refreshGains() {
   OrvaneDevice* connection = device();
   if (connection == nullptr || gainCount_ == 0) return;
-  const bool read = connection->ioctlGetMixerGains(gains_.data(), gainCount_) == 0;
+  const bool read = exchangeKeepingPins(*connection, &OrvaneDevice::ioctlGetMixerGains, gains_.data(), gainCount_) == 0;
   for (auto& strip : outputStrips_) read ? strip->showEntries() : strip->showUnavailable();
 }
 
 void FormMixer::refreshCrosspoints() {
   OrvaneDevice* connection = device();
   if (connection == nullptr || crosspointCount_ == 0) return;
-  const bool read = connection->ioctlGetMixerCrosspoints(crosspoints_.data(), crosspointCount_) == 0;
+  const bool read = exchangeKeepingPins(*connection, &OrvaneDevice::ioctlGetMixerCrosspoints, crosspoints_.data(),
+                                        crosspointCount_) == 0;
   for (auto& cell : cells_) read ? cell->showEntries() : cell->showUnavailable();
 }
 

@@ -1,5 +1,8 @@
 #include "control-panel/form_plugin.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "control-panel/orvane_cpl_client.h"
 #include "platform/format.h"
 
@@ -30,6 +33,15 @@ ORVANE_PLUGIN_PARAMETERS record(uint32_t selector, uint32_t answerOrPairCount) {
 
 bool movesTheSlider(uint16_t code) { return code <= SB_THUMBTRACK; }
 
+// No device has more output channels than a channel list holds; a larger
+// count is a broken answer and would fill the list for a very long time.
+constexpr uint32_t kMaximumOutputChannels = static_cast<uint32_t>(ORVANE_MAX_CHANNELS);
+// The sliders' positions are ints.
+constexpr uint32_t kLargestSliderValue = std::numeric_limits<int>::max();
+
+// The top is the largest value; a value beyond the maximum puts the slider at the top.
+int sliderPosition(uint32_t maximum, uint32_t value) { return static_cast<int>(maximum - std::min(value, maximum)); }
+
 }  // namespace
 
 const DialogTemplate FormPlugin::kTemplate{258, u"", 200, 150, kControls};
@@ -45,7 +57,7 @@ LResult FormPlugin::onInitForm(uint32_t, WParam, LParam, bool&) {
   if (OrvaneDevice* connection = device()) {
     ORVANE_PLUGIN_PARAMETERS parameters = record(ORVANE_PLUGIN_MAXIMUM_DELAY, 0);
     if (connection->ioctlGetPluginParameters(&parameters, sizeof parameters) == 0) {
-      delayMaximum_ = parameters.answerOrPairCount;
+      delayMaximum_ = std::min(parameters.answerOrPairCount, kLargestSliderValue);
     }
   }
   delay_->setRange(static_cast<int>(delayMinimum_), static_cast<int>(delayMaximum_));
@@ -63,7 +75,8 @@ void FormPlugin::updateForm() {
   if (connection == nullptr) return;
   ORVANE_PLUGIN_PARAMETERS parameters = record(ORVANE_PLUGIN_OUTPUT_CHANNEL_COUNT, 0);
   if (connection->ioctlGetPluginParameters(&parameters, sizeof parameters) == 0) {
-    for (uint32_t pair = 0; pair < parameters.answerOrPairCount / 2; ++pair) {
+    const uint32_t channels = std::min(parameters.answerOrPairCount, kMaximumOutputChannels);
+    for (uint32_t pair = 0; pair < channels / 2; ++pair) {
       const int position = pairs_->addString(platform::formatText(u"Channel %02u/%02u", 2 * pair + 1, 2 * pair + 2));
       pairs_->setItemData(position, 2 * pair);
     }
@@ -94,7 +107,7 @@ void FormPlugin::readDelay() {
   uint32_t channel = 0;
   uint32_t value = 0;
   if (!selectedChannel(channel) || !readValue(ORVANE_PLUGIN_DELAY, channel, value)) return;
-  delay_->setPosition(static_cast<int>(delayMaximum_ - value));
+  delay_->setPosition(sliderPosition(delayMaximum_, value));
   setItemText(kDelayTextId, platform::formatText(u"%u ms", value));
 }
 
@@ -102,7 +115,7 @@ void FormPlugin::readAmplification() {
   uint32_t channel = 0;
   uint32_t value = 0;
   if (!selectedChannel(channel) || !readValue(ORVANE_PLUGIN_AMPLIFICATION, channel, value)) return;
-  amplification_->setPosition(static_cast<int>(amplificationMaximum_ - value));
+  amplification_->setPosition(sliderPosition(amplificationMaximum_, value));
   setItemText(kAmplificationTextId, platform::formatText(u"%u.%02u", value / 1000, value % 1000 / 10));
 }
 

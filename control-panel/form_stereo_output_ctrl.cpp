@@ -1,5 +1,6 @@
 #include "control-panel/form_stereo_output_ctrl.h"
 
+#include "control-panel/mixer_entries.h"
 #include "control-panel/mixer_laws.h"
 #include "control-panel/orvane_cpl_client.h"
 #include "platform/format.h"
@@ -98,7 +99,7 @@ void FormStereoOutputCtrl::updateTexts() {
 
 void FormStereoOutputCtrl::send(ORVANE_MIXER_GAIN& entry) {
   OrvaneDevice* device = mainConnection().findDevice(device_.first, device_.second);
-  if (device != nullptr) (void)device->ioctlSetMixerGains(&entry, 1);
+  if (device != nullptr) (void)exchangeKeepingPins(*device, &OrvaneDevice::ioctlSetMixerGains, &entry, 1);
 }
 
 void FormStereoOutputCtrl::sendBoth() {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "control-panel/mixer_entries.h"
 #include "control-panel/mixer_laws.h"
 #include "control-panel/orvane_cpl_client.h"
 #include "platform/format.h"
@@ -47,7 +48,7 @@ void FormWeightCtrl::showEntry() {
 
 void FormWeightCtrl::send() {
   OrvaneDevice* device = mainConnection().findDevice(device_.first, device_.second);
-  if (device != nullptr) (void)device->ioctlSetMixerCrosspoints(&entry_, 1);
+  if (device != nullptr) (void)exchangeKeepingPins(*device, &OrvaneDevice::ioctlSetMixerCrosspoints, &entry_, 1);
 }
 
 void FormWeightCtrl::onClicked() {
