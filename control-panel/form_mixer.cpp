@@ -263,6 +263,7 @@ bool FormMixer::processMessage(uint32_t message, WParam wParam, LParam lParam, L
   switch (message) {
     case WM_INITDIALOG:
       showWindow(handle(), SW_HIDE);
+      setWindowIcon(handle(), loadIcon(cpl::IDR_MAINFRAME));
       result = 1;
       return true;
     case WM_CLOSE:

@@ -41,6 +41,12 @@ Icon Icon::fromSvg(std::string_view svg) {
   return result;
 }
 
+Icon Icon::fromQIcon(const QIcon& icon) {
+  Icon result;
+  if (!icon.isNull()) result.icon_ = std::make_shared<QIcon>(icon);
+  return result;
+}
+
 bool Icon::isNull() const { return icon_ == nullptr; }
 
 const QIcon& Icon::qIcon() const { return icon_ != nullptr ? *icon_ : nullIcon(); }

@@ -21,6 +21,8 @@ class Icon {
 
   // An icon from SVG text; null when the text is no valid SVG image.
   static Icon fromSvg(std::string_view svg);
+  // The same images as `icon`; null for a null QIcon.
+  static Icon fromQIcon(const QIcon& icon);
   bool isNull() const;
   const QIcon& qIcon() const;
 

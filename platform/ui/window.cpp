@@ -534,6 +534,12 @@ bool hasWindowIcon(WindowHandle window) {
   return target != nullptr && target->widget() != nullptr && !target->widget()->windowIcon().isNull();
 }
 
+Icon windowIcon(WindowHandle window) {
+  Window* target = localWindow(window);
+  if (target == nullptr || target->widget() == nullptr) return Icon();
+  return Icon::fromQIcon(target->widget()->windowIcon());
+}
+
 std::u16string getWindowText(WindowHandle window) {
   Window* target = windowFromHandle(window);
   return target != nullptr ? target->text() : std::u16string();

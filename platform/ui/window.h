@@ -158,6 +158,8 @@ bool setWindowText(WindowHandle window, std::u16string_view text);
 // switcher); a null icon removes it.
 bool setWindowIcon(WindowHandle window, const Icon& icon);
 bool hasWindowIcon(WindowHandle window);
+// The icon a top-level window of this process carries; null without one.
+Icon windowIcon(WindowHandle window);
 std::u16string getWindowText(WindowHandle window);
 
 // Rectangles of top-level windows are in screen coordinates, of child windows

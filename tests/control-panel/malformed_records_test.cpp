@@ -151,7 +151,8 @@ const Case kCases[] = {
        EXPECT_EQ(outputs.controlAs<ListView>(FormChannels::kListId)->itemCount(), 4);
      }},
     {"ChannelNameWithoutTerminator",
-     {{ORVANE_IOCTL_GET_CHANNEL_INFO, offsetof(ORVANE_CHANNEL_INFO, name), unterminated(u'C', ORVANE_CHANNEL_NAME_CHARS)}},
+     {{ORVANE_IOCTL_GET_CHANNEL_INFO, offsetof(ORVANE_CHANNEL_INFO, name),
+       unterminated(u'C', ORVANE_CHANNEL_NAME_CHARS)}},
      [](MalformedRecordTest& test) {
        auto& page = test.show<FormChannels>(u"ASIO OUT Channels");
        const std::vector<std::u16string> names = column(*page.controlAs<ListView>(FormChannels::kListId), 1);
@@ -275,7 +276,9 @@ TEST_P(MalformedRecordTest, ThePageShowsWhatTheRecordHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, MalformedRecordTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& testCase) {
+                           return std::string(testCase.param.name);
+                         });
 
 }  // namespace
 }  // namespace cpl_testing

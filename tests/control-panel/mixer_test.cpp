@@ -2,12 +2,16 @@
 // the driver's pins, the gain and meter laws, gains, mutes and crosspoints
 // read and written through device requests, and the driver's notifications.
 
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QTimer>
 
 #include <optional>
 
 #include "control-panel/form_mixer.h"
 #include "control-panel/mixer_laws.h"
+#include "platform/ui/image_list.h"
 #include "tests/control-panel/control_panel_fixture.h"
 #include "tests/support/program_runner.h"
 #include "tests/ui-support/raw_asio_stream.h"
@@ -142,6 +146,21 @@ TEST_F(MixerTest, ThePlaybackMixerShowsThePlaybackChannels) {
   EXPECT_EQ(own.background(0), rgb(0, 255, 0));
   EXPECT_EQ(own.background(1), rgb(255, 255, 255));
   EXPECT_EQ(own.controlAs<StaticText>(1069)->backgroundColour(), rgb(0, 255, 0));
+}
+
+TEST_F(MixerTest, BothMixersCarryTheProgramsIconFromTheirCreation) {
+  openConnectedFrame({mixerDevice()});
+  tree().selectItem(findItem(tree(), u"Device0"));
+  auto* page = dynamic_cast<FormDevice*>(frame().currentForm());
+  ASSERT_NE(page, nullptr);
+  const QImage programIcon = loadIcon(cpl::IDR_MAINFRAME).qIcon().pixmap(32, 32).toImage();
+  ASSERT_FALSE(programIcon.isNull());
+  EXPECT_EQ(windowIcon(frame().handle()).qIcon().pixmap(32, 32).toImage(), programIcon);
+  for (FormMixer* mixer : {frame().monitorMixer(page->deviceId()), frame().playbackMixer(page->deviceId())}) {
+    ASSERT_NE(mixer, nullptr);
+    EXPECT_FALSE(isWindowVisible(mixer->handle()));
+    EXPECT_EQ(windowIcon(mixer->handle()).qIcon().pixmap(32, 32).toImage(), programIcon);
+  }
 }
 
 TEST_F(MixerTest, ADeviceWithoutPinsShowsTheNoPinsPage) {

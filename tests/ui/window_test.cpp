@@ -3,6 +3,9 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QWidget>
 
 #include <atomic>
@@ -11,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/ui/application.h"
 #include "platform/ui/frame_window.h"
+#include "platform/ui/image_list.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace ui_testing {
@@ -205,6 +209,22 @@ TEST(Messages, WindowTextAndGeometry) {
   EXPECT_EQ(lowWord(static_cast<uintptr_t>(sizes.back().lParam)), 300);
   EXPECT_EQ(highWord(static_cast<uintptr_t>(sizes.back().lParam)), 200);
   destroyWindow(window.handle());
+}
+
+TEST(Messages, AWindowCarriesTheIconItIsGiven) {
+  RecordingDialog window(kTopLevel);
+  ASSERT_TRUE(window.create({}));
+  EXPECT_TRUE(windowIcon(window.handle()).isNull());
+  const Icon icon = Icon::fromSvg(R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 16 16">)"
+                                  R"(<rect width="16" height="16" fill="#d12f2f"/></svg>)");
+  ASSERT_TRUE(setWindowIcon(window.handle(), icon));  // hidden windows too
+  EXPECT_TRUE(hasWindowIcon(window.handle()));
+  EXPECT_EQ(windowIcon(window.handle()).qIcon().pixmap(16, 16).toImage(), icon.qIcon().pixmap(16, 16).toImage());
+  ASSERT_TRUE(setWindowIcon(window.handle(), Icon()));
+  EXPECT_FALSE(hasWindowIcon(window.handle()));
+  EXPECT_TRUE(windowIcon(window.handle()).isNull());
+  destroyWindow(window.handle());
+  EXPECT_TRUE(windowIcon(window.handle()).isNull());
 }
 
 }  // namespace
