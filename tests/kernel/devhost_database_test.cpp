@@ -51,8 +51,8 @@ TEST_F(DevhostDatabaseTest, LoadsTheKernelDriverEntriesAndShowsThemRunning) {
   platform::ProcessInformation host;
   ASSERT_EQ(platform::startProcess({WN_DEVHOST}, {}, host), 0u);
   ASSERT_TRUE(eventually([] { return stateOf(u"WnDatabaseDriver") == platform::SERVICE_RUNNING; }));
-  EXPECT_EQ(stateOf(u"eventlog"), platform::SERVICE_RUNNING);
-  EXPECT_EQ(stateOf(u"PlugPlay"), platform::SERVICE_RUNNING);
+  EXPECT_TRUE(eventually([] { return stateOf(u"eventlog") == platform::SERVICE_RUNNING; }));
+  EXPECT_TRUE(eventually([] { return stateOf(u"PlugPlay") == platform::SERVICE_RUNNING; }));
   EXPECT_EQ(stateOf(u"WnDisabledDriver"), platform::SERVICE_STOPPED) << "a disabled entry is not loaded";
 
   kernel_testing::DeviceFile file;
@@ -66,8 +66,8 @@ TEST_F(DevhostDatabaseTest, LoadsTheKernelDriverEntriesAndShowsThemRunning) {
   ASSERT_EQ(::kill(static_cast<pid_t>(host.processId), SIGTERM), 0);
   EXPECT_EQ(platform::waitForSingle(host.process, 10000), platform::WAIT_OBJECT_0);
   platform::closeHandle(host.process);
-  EXPECT_EQ(stateOf(u"WnDatabaseDriver"), platform::SERVICE_STOPPED);
-  EXPECT_EQ(stateOf(u"PlugPlay"), platform::SERVICE_STOPPED);
+  EXPECT_TRUE(eventually([] { return stateOf(u"WnDatabaseDriver") == platform::SERVICE_STOPPED; }));
+  EXPECT_TRUE(eventually([] { return stateOf(u"PlugPlay") == platform::SERVICE_STOPPED; }));
 }
 
 }  // namespace

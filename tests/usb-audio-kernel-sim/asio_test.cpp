@@ -137,10 +137,13 @@ TEST_F(Asio, PeriodsWithoutAcknowledgementCountAsMissedEvents) {
     ASSERT_TRUE(asio.waitSwitch());
     asio.acknowledge();
   }
-  EXPECT_EQ(streamCounters().second, 0u);
+  // Acknowledged periods count nothing, unless this thread was held up for a
+  // whole period on a loaded machine.
+  const uint32_t missedWhileAcknowledging = streamCounters().second;
+  EXPECT_LE(missedWhileAcknowledging, 1u);
   for (int k = 0; k < 10; ++k) ASSERT_TRUE(asio.waitSwitch());
   ASSERT_EQ(asio.client.send(ORVANE_IOCTL_ASIO_STOP), 0u);
-  EXPECT_GE(streamCounters().second, 8u);
+  EXPECT_GE(streamCounters().second - missedWhileAcknowledging, 8u);
   // The driver-wide ASIO error counter counts them too.
   EXPECT_GE(numberAfter(state(), "asio errors "), 8u);
 }
