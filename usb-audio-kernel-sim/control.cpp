@@ -161,6 +161,22 @@ NtStatus setFault(Driver& driver, IoRequest& request) {
 NtStatus clearFaults(Driver& driver, IoRequest&) {
   std::lock_guard lock(driver.mutex());
   driver.faults().clear();
+  driver.replyPatches().clear();
+  return STATUS_SUCCESS;
+}
+
+NtStatus patchReply(Driver& driver, IoRequest& request) {
+  SIM_REPLY_PATCH header{};
+  if (request.inputSize() < sizeof header) return ORVANE_STATUS_INVALID_INBUFFER_SIZE;
+  std::memcpy(&header, request.input(), sizeof header);
+  if (header.length > SIM_MAX_PATCH_BYTES || request.inputSize() - sizeof header != header.length) {
+    return ORVANE_STATUS_INVALID_PARAMETER;
+  }
+  std::lock_guard lock(driver.mutex());
+  if (!driver.handlesRequest(header.code)) return ORVANE_STATUS_INVALID_PARAMETER;
+  const uint8_t* bytes = request.input() + sizeof header;
+  driver.replyPatches()[header.code].push_back(
+      ReplyPatch{header.offset, std::vector<uint8_t>(bytes, bytes + header.length), std::max<uint32_t>(header.count, 1)});
   return STATUS_SUCCESS;
 }
 
@@ -227,6 +243,7 @@ NtStatus Driver::onControl(IoRequest& request) {
     case SIM_CONTROL_SET_FAULT: return setFault(*this, request);
     case SIM_CONTROL_CLEAR_FAULTS: return clearFaults(*this, request);
     case SIM_CONTROL_NOTIFY: return notify(*this, request);
+    case SIM_CONTROL_PATCH_REPLY: return patchReply(*this, request);
     case SIM_CONTROL_GET_SIGNAL_TIMES: return getSignalTimes(*this, request);
     default: return ORVANE_STATUS_INVALID_IOCTL;
   }

@@ -240,6 +240,22 @@ std::optional<Fault> Driver::takeFault(uint32_t code) {
   return fault;
 }
 
+void Driver::applyReplyPatches(uint32_t code, uint8_t* output, uint32_t size) {
+  std::lock_guard lock(mutex_);
+  auto found = replyPatches_.find(code);
+  if (found == replyPatches_.end()) return;
+  std::vector<ReplyPatch>& patches = found->second;
+  for (ReplyPatch& patch : patches) {
+    if (patch.offset < size) {
+      const size_t length = std::min<size_t>(patch.bytes.size(), size - patch.offset);
+      std::memcpy(output + patch.offset, patch.bytes.data(), length);
+    }
+    --patch.remaining;
+  }
+  std::erase_if(patches, [](const ReplyPatch& patch) { return patch.remaining == 0; });
+  if (patches.empty()) replyPatches_.erase(found);
+}
+
 NtStatus Driver::onDeviceControl(FileObject& file, IoRequest& hostRequest) {
   Connection* connection = connectionOf(file);
   ++connection->requests;
@@ -248,6 +264,7 @@ NtStatus Driver::onDeviceControl(FileObject& file, IoRequest& hostRequest) {
   InformationRecorder request(hostRequest);
   NtStatus status = dispatcher_.dispatch(*this, *connection, request);
   if (!platform::statusSucceeded(status)) request.setInformation(0);
+  if (status == STATUS_SUCCESS) applyReplyPatches(request.code(), request.output(), request.information());
   if (!fault || fault->delayMilliseconds == 0 || status == STATUS_PENDING) return status;
 
   // Answer later with the output the handler produced.

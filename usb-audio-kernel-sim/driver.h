@@ -58,6 +58,14 @@ struct Fault {
   uint32_t letThrough = 0;  // requests that pass untouched before the fault applies
 };
 
+// Bytes written over the output of successful replies to one request code
+// (see SIM_REPLY_PATCH).
+struct ReplyPatch {
+  uint32_t offset = 0;
+  std::vector<uint8_t> bytes;
+  uint32_t remaining = 1;  // replies still to patch
+};
+
 class Driver {
  public:
   Driver(platform::kernel::DriverObject& host, DriverParameters parameters, Configuration configuration);
@@ -154,6 +162,10 @@ class Driver {
   void objectsChanged() { ++generation_; }
 
   std::map<uint32_t, Fault>& faults() { return faults_; }
+  // Patches by request code, in the order they were set.
+  std::map<uint32_t, std::vector<ReplyPatch>>& replyPatches() { return replyPatches_; }
+  // Whether a device link answers this code (has a handler).
+  bool handlesRequest(uint32_t code) const { return dispatcher_.has(code); }
 
   // A readable dump of the whole state.
   StateReport describeState();
@@ -169,6 +181,8 @@ class Driver {
   NtStatus createInterfaces(std::string* error);
   Connection* connectionOf(platform::kernel::FileObject& file);
   std::optional<Fault> takeFault(uint32_t code);
+  // Writes the patches of the request's code over its output and counts them down.
+  void applyReplyPatches(uint32_t code, uint8_t* output, uint32_t size);
   void answerOutstandingRequests(uint32_t status);
 
   platform::kernel::DriverObject& host_;
@@ -194,6 +208,7 @@ class Driver {
   std::deque<OutstandingRequest> outstanding_;
   uint32_t generation_ = 1;
   std::map<uint32_t, Fault> faults_;
+  std::map<uint32_t, std::vector<ReplyPatch>> replyPatches_;
 };
 
 }  // namespace usbaudio_sim

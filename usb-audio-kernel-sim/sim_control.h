@@ -50,6 +50,12 @@ inline constexpr uint32_t SIM_CONTROL_CLEAR_FAULTS = simControlCode(0x031);
 // Input: u32 notification code, then 0 to 512 payload bytes: queued for every
 // registered connection as the driver's own notification.
 inline constexpr uint32_t SIM_CONTROL_NOTIFY = simControlCode(0x032);
+// Input: SIM_REPLY_PATCH followed by `length` bytes. The next `count` replies
+// (count 0 counts as 1) that complete requests with `code` successfully get
+// those bytes written over their output at `offset`; bytes past the end of
+// the output are dropped. Patches for one code add up and are applied in the
+// order they were set. SIM_CONTROL_CLEAR_FAULTS removes them too.
+inline constexpr uint32_t SIM_CONTROL_PATCH_REPLY = simControlCode(0x033);
 // Output: SIM_SIGNAL_TIMES: when the pacing thread of the first connection
 // with ASIO buffers signalled its buffer event, for measuring the host's wake.
 inline constexpr uint32_t SIM_CONTROL_GET_SIGNAL_TIMES = simControlCode(0x040);
@@ -118,6 +124,16 @@ struct SIM_FAULT {
   uint32_t after = 0;
 };
 static_assert(sizeof(SIM_FAULT) == 20);
+
+// The header of SIM_CONTROL_PATCH_REPLY's input; the bytes follow it.
+inline constexpr uint32_t SIM_MAX_PATCH_BYTES = 4096;
+struct SIM_REPLY_PATCH {
+  uint32_t code;
+  uint32_t offset;
+  uint32_t length;  // at most 4096
+  uint32_t count;
+};
+static_assert(sizeof(SIM_REPLY_PATCH) == 16);
 
 // The latest buffer event signals of a stream, oldest first: CLOCK_MONOTONIC
 // nanoseconds taken just before each signal. 0 entries without a stream.

@@ -203,6 +203,20 @@ StateReport Driver::describeState() {
   }
   report.close();
 
+  report.openList("replyPatches");
+  for (const auto& [code, patches] : replyPatches_) {
+    for (const ReplyPatch& patch : patches) {
+      report.openObject("");
+      report.add("request", requestName(code));
+      report.add("code", hex32(code));
+      report.add("offset", patch.offset);
+      report.add("length", static_cast<uint32_t>(patch.bytes.size()));
+      report.add("remaining", patch.remaining);
+      report.close();
+    }
+  }
+  report.close();
+
   report.openList("faults");
   for (const auto& [code, fault] : faults_) {
     report.openObject("");

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,7 +195,23 @@ class SimControl {
     return control(usbaudio_sim::SIM_CONTROL_SET_FAULT, &fault, sizeof fault);
   }
 
+  // Removes every fault and reply patch.
   uint32_t clearFaults() { return control(usbaudio_sim::SIM_CONTROL_CLEAR_FAULTS, nullptr, 0); }
+
+  // The next `count` successful replies to `code` get `bytes` written over
+  // their output at `offset` (what lies past the output's end is dropped).
+  uint32_t patchReply(uint32_t code, uint32_t offset, std::span<const uint8_t> bytes, uint32_t count = 1) {
+    const usbaudio_sim::SIM_REPLY_PATCH header{code, offset, static_cast<uint32_t>(bytes.size()), count};
+    std::vector<uint8_t> input(sizeof header + bytes.size());
+    std::memcpy(input.data(), &header, sizeof header);
+    if (!bytes.empty()) std::memcpy(input.data() + sizeof header, bytes.data(), bytes.size());
+    return control(usbaudio_sim::SIM_CONTROL_PATCH_REPLY, input.data(), static_cast<uint32_t>(input.size()));
+  }
+  uint32_t patchReplyU32(uint32_t code, uint32_t offset, uint32_t value, uint32_t count = 1) {
+    uint8_t bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    return patchReply(code, offset, bytes, count);
+  }
 
   // Queues a notification of the driver for every registered connection.
   uint32_t notify(uint32_t code, const void* payload = nullptr, uint32_t length = 0) {

@@ -70,6 +70,29 @@ TEST_F(UsbaudioSimTool, CommandsReachTheDriver) {
   EXPECT_EQ(streamingStatus().state, ORVANE_STREAMING_STATE_ERROR);
 }
 
+TEST_F(UsbaudioSimTool, PatchReplyCorruptsTheNextReplies) {
+  ProgramResult result = runTool({"patch-reply", "GET_DEVICE_LIST", "0", "ffffff7f", "--times", "2"});
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_TRUE(contains(runTool({"state"}).output, "request GET_DEVICE_LIST, code 0x")) << runTool({"state"}).output;
+  EXPECT_EQ(deviceList().count, 0x7FFFFFFFu);
+  EXPECT_EQ(deviceList().count, 0x7FFFFFFFu);
+  EXPECT_EQ(deviceList().count, 2u);
+
+  // By code, with the option first; a name's bytes land where they are asked.
+  result = runTool({"--times=1", "patch-reply", "0x80882004", "4", "0A0b"});
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  SimFile file;
+  ORVANE_DRIVER_INFO info{};
+  ASSERT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), 0u);
+  EXPECT_EQ(info.interfaceVersionMinor, 0x0B0Au);
+
+  // The driver's refusal is a failed operation.
+  result = runTool({"patch-reply", "0x80882FFC", "0", "00"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(contains(result.errors, "patching the replies failed: ORVANE_STATUS_INVALID_PARAMETER")) << result.errors;
+  EXPECT_EQ(runTool({"clear-faults"}).exitCode, 0);
+}
+
 TEST_F(UsbaudioSimTool, StateAsJson) {
   const ProgramResult result = runTool({"state", "--json"});
   EXPECT_EQ(result.exitCode, 0) << result.errors;
@@ -167,6 +190,14 @@ TEST_F(UsbaudioSimTool, UsageErrorsExitWithTwoAndChangeNothing) {
       {{"fail", "GET_DRIVER_INFO", "0"}, "non-zero status"},
       {{"delay", "GET_DRIVER_INFO", "-5"}, "the delay in milliseconds must be a decimal number"},
       {{"notify", "3021", "abc"}, "bad payload"},
+      {{"patch-reply", "GET_DEVICE_LIST", "0"}, "patch-reply: missing arguments"},
+      {{"patch-reply", "GET_DEVICE_LIST", "x", "00"}, "the offset must be a decimal number"},
+      {{"patch-reply", "GET_DEVICE_LIST", "0", "0g"}, "bad patch: '0g' is not hex digits"},
+      {{"patch-reply", "GET_DEVICE_LIST", "0", std::string(8194, '0')}, "at most 4096 bytes"},
+      {{"patch-reply", "GET_DEVICE_LIST", "0", ""}, "a patch needs at least one byte"},
+      {{"patch-reply", "GET_DEVICE_LIST", "0", "00", "--times", "0"}, "the replies to patch must be"},
+      {{"patch-reply", "NO_SUCH_REQUEST", "0", "00"}, "unknown request code"},
+      {{"state", "--times", "2"}, "--times belongs to the patch-reply command"},
       {{"--bogus", "state"}, "unknown option --bogus"},
   };
   const std::string before = state();

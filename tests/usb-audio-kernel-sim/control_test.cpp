@@ -230,6 +230,92 @@ TEST_F(Control, AFaultMayLetRequestsThroughFirst) {
   for (const uint32_t status : expected) EXPECT_EQ(file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info), status);
 }
 
+TEST_F(Control, PatchedRepliesCarryTheBytesForAsManyRepliesAsAsked) {
+  SimFile file;
+  ORVANE_DRIVER_INFO info{};
+  auto driverInfo = [&] {
+    info = ORVANE_DRIVER_INFO{};
+    return file.get(ORVANE_IOCTL_GET_DRIVER_INFO, &info);
+  };
+  // Two patches of one code add up, the later one written last; count 0 means once.
+  ASSERT_EQ(control.patchReplyU32(ORVANE_IOCTL_GET_DRIVER_INFO, 0, 0x11111111, 2), 0u);
+  ASSERT_EQ(control.patchReply(ORVANE_IOCTL_GET_DRIVER_INFO, 2, std::vector<uint8_t>{0xAA, 0xBB}, 0), 0u);
+  EXPECT_NE(state().find("reply patches (2):"), std::string::npos) << state();
+  ASSERT_EQ(driverInfo(), 0u);
+  EXPECT_EQ(info.interfaceVersionMajor, 0xBBAA1111u);
+  EXPECT_EQ(info.interfaceVersionMinor, 1u);  // the rest as the driver wrote it
+  ASSERT_EQ(driverInfo(), 0u);
+  EXPECT_EQ(info.interfaceVersionMajor, 0x11111111u);
+  ASSERT_EQ(driverInfo(), 0u);
+  EXPECT_EQ(info.interfaceVersionMajor, 2u);
+  EXPECT_NE(state().find("reply patches (0):"), std::string::npos);
+
+  // What lies past the end of the output is dropped: the reply keeps its size.
+  ASSERT_EQ(control.patchReply(ORVANE_IOCTL_GET_DRIVER_INFO, sizeof info - 2, std::vector<uint8_t>(64, 0xEE)), 0u);
+  ASSERT_EQ(control.patchReplyU32(ORVANE_IOCTL_GET_DRIVER_INFO, 1u << 31, 7), 0u);
+  uint8_t reply[sizeof info + 8] = {};
+  uint32_t bytes = 0;
+  ASSERT_EQ(file.control(ORVANE_IOCTL_GET_DRIVER_INFO, nullptr, 0, reply, sizeof info, &bytes), 0u);
+  EXPECT_EQ(bytes, sizeof info);
+  EXPECT_EQ(reply[sizeof info - 3], 0);
+  EXPECT_EQ(reply[sizeof info - 2], 0xEE);
+  EXPECT_EQ(reply[sizeof info - 1], 0xEE);
+  EXPECT_EQ(reply[sizeof info], 0);
+
+  // A failed request is no reply to patch: the patch waits for a successful one.
+  ASSERT_EQ(control.setFault(ORVANE_IOCTL_GET_DRIVER_INFO, ORVANE_STATUS_NO_FIRMWARE, 0, 1), 0u);
+  ASSERT_EQ(control.patchReplyU32(ORVANE_IOCTL_GET_DRIVER_INFO, 4, 99), 0u);
+  EXPECT_EQ(driverInfo(), ORVANE_STATUS_NO_FIRMWARE);
+  EXPECT_EQ(file.control(ORVANE_IOCTL_GET_DRIVER_INFO, nullptr, 0, reply, 4, &bytes),
+            ORVANE_STATUS_INVALID_OUTBUFFER_SIZE);
+  ASSERT_EQ(driverInfo(), 0u);
+  EXPECT_EQ(info.interfaceVersionMinor, 99u);
+
+  // A delayed answer is patched too.
+  ASSERT_EQ(control.setFault(ORVANE_IOCTL_GET_DRIVER_INFO, 0, 20, 1), 0u);
+  ASSERT_EQ(control.patchReplyU32(ORVANE_IOCTL_GET_DRIVER_INFO, 4, 98), 0u);
+  ASSERT_EQ(driverInfo(), 0u);
+  EXPECT_EQ(info.interfaceVersionMinor, 98u);
+
+  // Clearing the faults removes the patches.
+  ASSERT_EQ(control.patchReplyU32(ORVANE_IOCTL_GET_DRIVER_INFO, 4, 97, 5), 0u);
+  ASSERT_EQ(control.clearFaults(), 0u);
+  ASSERT_EQ(driverInfo(), 0u);
+  EXPECT_EQ(info.interfaceVersionMinor, 1u);
+}
+
+TEST_F(Control, APatchWithBadInputIsRefused) {
+  struct Case {
+    const char* why;
+    SIM_REPLY_PATCH header;
+    size_t bytesSent;
+    uint32_t status;
+  };
+  const uint32_t info = ORVANE_IOCTL_GET_DRIVER_INFO;
+  const Case cases[] = {
+      {"too long", {info, 0, SIM_MAX_PATCH_BYTES + 1, 1}, SIM_MAX_PATCH_BYTES + 1, ORVANE_STATUS_INVALID_PARAMETER},
+      {"fewer bytes than its length", {info, 0, 8, 1}, 7, ORVANE_STATUS_INVALID_PARAMETER},
+      {"more bytes than its length", {info, 0, 8, 1}, 9, ORVANE_STATUS_INVALID_PARAMETER},
+      {"a code without a handler", {0x80890FFCu, 0, 4, 1}, 4, ORVANE_STATUS_INVALID_PARAMETER},
+      {"code 0", {0, 0, 4, 1}, 4, ORVANE_STATUS_INVALID_PARAMETER},
+  };
+  SimFile controlLink(kControlLinkName);
+  for (const Case& c : cases) {
+    std::vector<uint8_t> input(sizeof c.header + c.bytesSent, 0x5A);
+    std::memcpy(input.data(), &c.header, sizeof c.header);
+    EXPECT_EQ(controlLink.control(SIM_CONTROL_PATCH_REPLY, input.data(), static_cast<uint32_t>(input.size()), nullptr,
+                                  0),
+              c.status)
+        << c.why;
+  }
+  const uint8_t shortHeader[sizeof(SIM_REPLY_PATCH) - 1] = {};
+  EXPECT_EQ(controlLink.control(SIM_CONTROL_PATCH_REPLY, shortHeader, sizeof shortHeader, nullptr, 0),
+            ORVANE_STATUS_INVALID_INBUFFER_SIZE);
+  EXPECT_NE(state().find("reply patches (0):"), std::string::npos);
+  // The largest patch is taken.
+  EXPECT_EQ(control.patchReply(info, 0, std::vector<uint8_t>(SIM_MAX_PATCH_BYTES, 1)), 0u);
+}
+
 TEST_F(Control, ADelayedAnswerIsPendingAndCompletesWithTheRealResult) {
   SimFile controlLink(kControlLinkName);
   ASSERT_EQ(controlLink.send(SIM_CONTROL_SET_FAULT, SIM_FAULT{ORVANE_IOCTL_GET_STREAMING_STATUS, 0, 200, 1}), 0u);

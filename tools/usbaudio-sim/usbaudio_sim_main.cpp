@@ -62,6 +62,10 @@ constexpr const char* kUsage =
     "  clear-fault CODE                        remove the fault of CODE\n"
     "  clear-faults                            remove every fault\n"
     "  notify CODE [HEXBYTES]                  post a notification with an optional payload\n"
+    "  patch-reply CODE OFFSET HEXBYTES [--times N]\n"
+    "                                          write HEXBYTES over the next successful reply\n"
+    "                                          to CODE at byte OFFSET (the next N replies);\n"
+    "                                          clear-faults removes the patches\n"
     "\n"
     "Options may stand before or after the command; --version prints the version,\n"
     "-h or --help this text.\n"
@@ -74,7 +78,7 @@ constexpr const char* kUsage =
     "Exit codes: 0 success, 1 a failed operation, 2 a usage error.\n";
 
 constexpr tool::OptionSpec kOptions[] = {
-    {"--json", false}, {"--rate", true}, {"--streaming", true}, {"--asio", true}, {"--after", true}};
+    {"--json", false}, {"--rate", true}, {"--streaming", true}, {"--asio", true}, {"--after", true}, {"--times", true}};
 
 // A device description is a few lines; anything this long is not one.
 constexpr size_t kMaxDescriptionBytes = 64 * 1024;
@@ -140,16 +144,17 @@ int hexDigit(char c) {
   return -1;
 }
 
-std::vector<uint8_t> payloadArgument(const std::string& hex) {
-  if (hex.size() % 2 != 0 || hex.size() / 2 > ORVANE_MESSAGE_MAX_PAYLOAD) {
-    throw UsageError{"bad payload: an even number of hex digits, at most " +
-                     std::to_string(ORVANE_MESSAGE_MAX_PAYLOAD) + " bytes"};
+// Bytes written as hex digits, two a byte: `what` names them in the messages.
+std::vector<uint8_t> hexBytesArgument(const std::string& hex, size_t maxBytes, const char* what) {
+  if (hex.size() % 2 != 0 || hex.size() / 2 > maxBytes) {
+    throw UsageError{std::string("bad ") + what + ": an even number of hex digits, at most " +
+                     std::to_string(maxBytes) + " bytes"};
   }
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < hex.size(); i += 2) {
     const int high = hexDigit(hex[i]);
     const int low = hexDigit(hex[i + 1]);
-    if (high < 0 || low < 0) throw UsageError{"bad payload: '" + hex + "' is not hex digits"};
+    if (high < 0 || low < 0) throw UsageError{std::string("bad ") + what + ": '" + hex + "' is not hex digits"};
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
   }
   return bytes;
@@ -286,6 +291,7 @@ Action parseCommand(const tool::CommandLine& line) {
   if (command != "fail" && command != "delay" && line.has("--after")) {
     throw UsageError{"--after belongs to the fail and delay commands"};
   }
+  if (command != "patch-reply" && line.has("--times")) throw UsageError{"--times belongs to the patch-reply command"};
 
   if (command == "state") {
     tool::expectArguments(args, 0, 0);
@@ -417,9 +423,20 @@ Action parseCommand(const tool::CommandLine& line) {
     const uint32_t code = tool::decimalArgument(args[1], "the notification code");
     ControlRequest request = makeRequest(SIM_CONTROL_NOTIFY, code, "posting the notification");
     if (args.size() == 3) {
-      const std::vector<uint8_t> payload = payloadArgument(args[2]);
+      const std::vector<uint8_t> payload = hexBytesArgument(args[2], ORVANE_MESSAGE_MAX_PAYLOAD, "payload");
       request.input.insert(request.input.end(), payload.begin(), payload.end());
     }
+    return [request] { return send(request); };
+  }
+  if (command == "patch-reply") {
+    tool::expectArguments(args, 3, 3);
+    const std::vector<uint8_t> bytes = hexBytesArgument(args[3], SIM_MAX_PATCH_BYTES, "patch");
+    if (bytes.empty()) throw UsageError{"a patch needs at least one byte"};
+    SIM_REPLY_PATCH patch{requestCode(args[1]), tool::decimalArgument(args[2], "the offset"),
+                          static_cast<uint32_t>(bytes.size()), 1};
+    if (const auto times = line.value("--times")) patch.count = tool::decimalArgument(*times, "the replies to patch", 1);
+    ControlRequest request = makeRequest(SIM_CONTROL_PATCH_REPLY, patch, "patching the replies");
+    request.input.insert(request.input.end(), bytes.begin(), bytes.end());
     return [request] { return send(request); };
   }
   throw UsageError{"unknown command '" + command + "'"};
