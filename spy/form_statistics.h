@@ -26,15 +26,48 @@ class FormStatistics : public FormBaseImpl<FormStatistics, SpyFormBase> {
   void updateStatistics(const ORVANE_STATISTICS& record) override;
   void updateForm() override {}
 
+  platform::ui::LResult onInitForm(uint32_t message, platform::ui::WParam wParam, platform::ui::LParam lParam,
+                                   bool& handled) override;
+  // Column 0 gets three fifths of the list's client width, column 1 two fifths.
+  void onFormSize() override;
+  bool processMessage(uint32_t message, platform::ui::WParam wParam, platform::ui::LParam lParam,
+                      platform::ui::LResult& result) override;
+
   const ListItemContainer& items() const { return items_; }
   platform::ui::ListView* list() const { return list_; }
 
  protected:
   explicit FormStatistics(const void* entry) : entry_(entry) {}
 
+  // Row builders for the kinds' constructors: the value is a field of the
+  // page's entry; kinds are ListItem::kPlain or ListItem::kError.
+  void addSeparator();
+  template <typename T>
+  void addInt(std::u16string_view label, const T& value, std::u16string_view format,
+              uint32_t kind = ListItem::kPlain, std::u16string_view description = {}) {
+    items_.add<ListItemIntT<T>>(label, &value, format, kind, description);
+  }
+  // A negative value shows as "n/a".
+  void addIntOrNa(std::u16string_view label, const int32_t& value, std::u16string_view format);
+  void addBool(std::u16string_view label, const uint32_t& value);
+  template <typename T>
+  void addPercentage(std::u16string_view label, const T& value, std::u16string_view format) {
+    items_.add<ListItemPercentageT<T>>(label, &value, format, ListItem::kPlain);
+  }
+  template <size_t Capacity>
+  void addText(std::u16string_view label, const char16_t (&field)[Capacity]) {
+    items_.add<ListItemWStr>(label, field, Capacity, u"%s", ListItem::kPlain);
+  }
+
   ListItemContainer items_;
   const void* entry_;
   platform::ui::ListView* list_ = nullptr;
+
+ private:
+  void updateDescription();
+  platform::ui::LResult customDraw(platform::ui::CustomDraw& draw);
+
+  platform::ui::StaticText* description_ = nullptr;
 };
 
 class FormStatisticsDevice : public FormStatistics {

@@ -17,11 +17,16 @@ class OrvaneSpyDriver : public OrvaneDriver {
   uint32_t getTraceMask(uint32_t& mask);
   uint32_t setTraceMask(uint32_t mask);
   uint32_t saveTraceMask();
-  // `clear` also resets the kernel driver's counters.
+  // `clear` also resets the kernel driver's counters. The record's counts
+  // are cut to their tables' slots (limitStatisticsCounts).
   uint32_t getStatistics(ORVANE_STATISTICS& record, bool clear);
   // True when the driver information can be read and names a debug build.
   bool isDebugBuild();
 };
+
+// Cuts every count of the record to the number of slots of its table, so
+// that no reader of the first count entries indexes past a table.
+void limitStatisticsCounts(ORVANE_STATISTICS& record);
 
 // The frame's open spy connection, or null. The pages reach the kernel driver
 // only through it and do nothing while it is null.
