@@ -4,6 +4,7 @@
 
 #include "control-panel/control_panel_resources.h"
 #include "control-panel/main_frame.h"
+#include "forms/first_instance.h"
 #include "platform/errors.h"
 #include "platform/handles.h"
 #include "platform/mutexes.h"
@@ -72,15 +73,7 @@ int exitRunningInstance() {
   }
 }
 
-int activateRunningInstance() {
-  const WindowHandle running = findWindow(cpl::kFrameClassName);
-  if (!running) return 1;
-  if (isIconic(running)) showWindow(running, SW_RESTORE);
-  const WindowHandle popup = getLastActivePopup(running);
-  showWindow(popup, SW_SHOW);
-  setForegroundWindow(popup);
-  return 1;
-}
+int activateRunningInstance() { return activateFirstInstance(cpl::kFrameClassName); }
 
 int runControlPanel(int argc, char** argv) {
   const ControlPanelOptions options = parseControlPanelCommandLine(joinArguments(argc, argv));

@@ -1,12 +1,11 @@
 #include "control-panel/main_frame.h"
 
-#include <cstring>
-
 #include "control-panel/c_about_dlg.h"
 #include "control-panel/control_panel_resources.h"
 #include "control-panel/wn_post_window_message_thread.h"
 #include "device-access/orvane_message.h"
 #include "device-access/orvane_status.h"
+#include "forms/streaming_status_panes.h"
 #include "platform/device_notifications.h"
 #include "platform/format.h"
 #include "platform/guid.h"
@@ -173,11 +172,7 @@ void MainFrame::openViewConnection() {
 }
 
 void MainFrame::onDeviceChange(WParam event, LParam record) {
-  if (record == 0) return;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(record);
-  char16_t first = 0;
-  std::memcpy(&first, bytes + platform::kDeviceInterfaceRecordNameOffset, sizeof first);
-  if (first == 0) return;
+  if (!platform::deviceInterfaceRecordHasName(reinterpret_cast<const uint8_t*>(record))) return;
   if (event == platform::DBT_DEVICEARRIVAL) connect();
 }
 
@@ -291,25 +286,15 @@ FormDevice* MainFrame::devicePage(const ORVANE_DEVICE_ID& device) const {
 }
 
 void MainFrame::updateStatusBar() {
-  if (!mainConnection().isOpen()) {
-    setPaneText(kStreamingPane, u"Driver not available.");
-    setPaneText(kRatePane, u"");
-    return;
-  }
-  ORVANE_STREAMING_STATUS status{};
-  if (mainConnection().ioctlGetStreamingStatus(status) != 0) {
-    setPaneText(kStreamingPane, u"Streaming state unknown");
-    setPaneText(kRatePane, u"Current sampling rate: unknown");
-    return;
-  }
   static constexpr const char16_t* kStateTexts[] = {
       u"Streaming state: Undefined", u"Streaming state: Down",    u"Streaming state: Ready",
       u"Streaming state: Prepared",  u"Streaming state: Running", u"Streaming state: Error",
       u"Streaming not supported on USB 1.1 port.",
   };
-  if (status.state < std::size(kStateTexts)) setPaneText(kStreamingPane, kStateTexts[status.state]);
-  setPaneText(kRatePane, platform::formatText(u"Current sampling rate: %u.%03u kHz", status.sampleRate / 1000,
-                                              status.sampleRate % 1000));
+  const bool connected = mainConnection().isOpen();
+  ORVANE_STREAMING_STATUS status{};
+  const bool read = connected && mainConnection().ioctlGetStreamingStatus(status) == 0;
+  showStreamingStatus(*this, connected, read ? &status : nullptr, kStateTexts);
 }
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "device-access/device_notification_list.h"
 #include "forms/form_selection.h"
 #include "forms/form_static_text.h"
+#include "forms/streaming_status_panes.h"
 #include "forms/wtl_min_max_track_size.h"
 #include "forms/wtl_registry_setting.h"
 #include "forms/wtl_tray_icon.h"
@@ -44,8 +45,8 @@ class MainFrame : public platform::ui::FrameWindow,
   static constexpr int kMinimumWidth = 550;
   static constexpr int kMinimumHeight = 420;
   static constexpr int kTreeWidth = 150;
-  static constexpr int kStreamingPane = 1;
-  static constexpr int kRatePane = 2;
+  static constexpr int kStreamingPane = kStreamingStatePane;
+  static constexpr int kRatePane = kSamplingRatePane;
 
   explicit MainFrame(Options options);
   ~MainFrame() override;

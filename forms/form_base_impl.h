@@ -20,6 +20,8 @@ template <class T, class Interface = FormBase>
 class FormBaseImpl : public platform::ui::Dialog, public Interface {
  public:
   FormBaseImpl() : platform::ui::Dialog(T::kTemplate) {}
+  // A page class with more than one layout names the one to use.
+  explicit FormBaseImpl(const platform::ui::DialogTemplate& dialogTemplate) : platform::ui::Dialog(dialogTemplate) {}
 
   platform::ui::WindowHandle getFormWindow() override { return handle(); }
 

@@ -57,6 +57,11 @@ void FormSelection::removeForm(FormBase* page) {
   items_.erase(it);
 }
 
+void FormSelection::expandForm(FormBase* page, bool expanded) {
+  auto it = items_.find(page);
+  if (it != items_.end()) tree_->expand(it->second, expanded);
+}
+
 FormBase* FormSelection::getSelectedForm() {
   const TreeItem selected = tree_->selectedItem();
   return selected != 0 ? reinterpret_cast<FormBase*>(tree_->itemData(selected)) : nullptr;

@@ -31,6 +31,8 @@ class FormSelection : public FormBaseImpl<FormSelection> {
   // Selects the first top-level item and gives the tree the keyboard focus.
   void selectFirstForm();
   bool hasForm(FormBase* page) const { return items_.count(page) != 0; }
+  // Unfolds or folds the page's item, if it has one.
+  void expandForm(FormBase* page, bool expanded);
 
   platform::ui::TreeView* tree() const { return tree_; }
 

@@ -9,14 +9,21 @@ constexpr ControlTemplate kControls[] = {
      style::centre | style::centreVertically},
 };
 
+// Tabs in the text expand to the next tab stop, as in every static text.
+constexpr ControlTemplate kTopLeftControls[] = {
+    {ControlKind::staticText, FormStaticText::kTextId, u"", 7, 7, 146, 80, 0},
+};
+
 constexpr ResizeRule kRules[] = {{FormStaticText::kTextId, resize::growWidth | resize::growHeight}};
 
 }  // namespace
 
 const DialogTemplate FormStaticText::kTemplate{208, u"", 160, 94, kControls};
+const DialogTemplate FormStaticText::kTopLeftTemplate{208, u"", 160, 94, kTopLeftControls};
 const std::span<const ResizeRule> FormStaticText::kResizeRules{kRules};
 
-FormStaticText::FormStaticText(std::u16string_view text) : text_(text) {}
+FormStaticText::FormStaticText(std::u16string_view text, Alignment alignment)
+    : FormBaseImpl(alignment == Alignment::topLeft ? kTopLeftTemplate : kTemplate), text_(text) {}
 
 LResult FormStaticText::onInitForm(uint32_t, WParam, LParam, bool&) {
   setItemText(kTextId, text_);

@@ -1,5 +1,7 @@
 #pragma once
-// A page that shows one sentence, centred (the programs' "no device" pages).
+// A page that shows a text: one sentence centred (the control panel's "no
+// device" page), or a text laid out with its own line breaks and tabs from
+// the top left corner (the spy's pages).
 
 #include <span>
 #include <string>
@@ -12,10 +14,13 @@
 class FormStaticText : public FormBaseImpl<FormStaticText> {
  public:
   static const platform::ui::DialogTemplate kTemplate;
+  static const platform::ui::DialogTemplate kTopLeftTemplate;
   static const std::span<const platform::ui::ResizeRule> kResizeRules;
   static constexpr int kTextId = 1030;
 
-  explicit FormStaticText(std::u16string_view text);
+  enum class Alignment { centred, topLeft };
+
+  explicit FormStaticText(std::u16string_view text, Alignment alignment = Alignment::centred);
 
   // Changes the sentence; shown at once when the page exists.
   void setText(std::u16string_view text) override;

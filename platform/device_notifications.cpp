@@ -224,6 +224,13 @@ class Notifier {
 
 }  // namespace
 
+bool deviceInterfaceRecordHasName(const uint8_t* record) {
+  if (record == nullptr) return false;
+  char16_t first = 0;
+  std::memcpy(&first, record + kDeviceInterfaceRecordNameOffset, sizeof first);
+  return first != 0;
+}
+
 std::vector<uint8_t> makeDeviceInterfaceRecord(const Guid& classGuid, std::u16string_view name) {
   const size_t size =
       std::max(kDeviceInterfaceRecordMinimumSize, kDeviceInterfaceRecordNameOffset + (name.size() + 1) * 2);

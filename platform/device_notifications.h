@@ -36,6 +36,9 @@ inline constexpr size_t kDeviceInterfaceRecordMinimumSize = 32;
 // A record for `classGuid` and `name`, at least 32 bytes long.
 std::vector<uint8_t> makeDeviceInterfaceRecord(const Guid& classGuid, std::u16string_view name);
 
+// Whether a record (null: none) carries a link name that is not empty.
+bool deviceInterfaceRecordHasName(const uint8_t* record);
+
 class DeviceNotificationRecipient {
  public:
   virtual ~DeviceNotificationRecipient() = default;

@@ -1,6 +1,7 @@
 #include "platform/ui/splitter.h"
 
 #include <QMouseEvent>
+#include <QPointer>
 #include <QShowEvent>
 #include <QResizeEvent>
 #include <QWidget>
@@ -21,7 +22,8 @@ constexpr int kBarWidth = 4;
 class PaneHost final : public QWidget {
  public:
   explicit PaneHost(QWidget* parent) : QWidget(parent) {}
-  QWidget* content = nullptr;
+  // A pane window destroyed while shown leaves the pane empty.
+  QPointer<QWidget> content;
 
  protected:
   void resizeEvent(QResizeEvent*) override {

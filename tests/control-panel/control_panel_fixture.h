@@ -19,6 +19,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/resources.h"
 #include "tests/ui-support/emulated_machine.h"
+#include "tests/ui-support/tree_items.h"
 
 namespace cpl_testing {
 
@@ -31,22 +32,8 @@ inline DeviceSpec device(const std::string& serial, bool echoPlugin = false) {
   return plugged;
 }
 
-// The texts of an item's children (of the top level for item 0).
-inline std::vector<std::u16string> childTexts(const TreeView& tree, TreeItem parent = 0) {
-  std::vector<std::u16string> texts;
-  for (TreeItem item = parent == 0 ? tree.rootItem() : tree.childItem(parent); item != 0; item = tree.nextSibling(item)) {
-    texts.push_back(tree.itemText(item));
-  }
-  return texts;
-}
-
-inline TreeItem findItem(const TreeView& tree, std::u16string_view text, TreeItem parent = 0) {
-  for (TreeItem item = parent == 0 ? tree.rootItem() : tree.childItem(parent); item != 0; item = tree.nextSibling(item)) {
-    if (tree.itemText(item) == text) return item;
-    if (TreeItem inside = findItem(tree, text, item)) return inside;
-  }
-  return 0;
-}
+using ui_testing::childTexts;
+using ui_testing::findItem;
 
 // A driver connection of the test's own with the device list read, to check
 // what the pages did in the kernel driver.

@@ -26,28 +26,11 @@
 #include "platform/ui/application.h"
 #include "platform/ui/window.h"
 #include "tests/ui-support/raw_asio_stream.h"
+#include "tests/ui-support/screenshot_files.h"
 
 using namespace platform::ui;
 
 namespace {
-
-bool save(QWidget* widget, const std::filesystem::path& file) {
-  const bool saved = widget->grab().save(QString::fromStdString(file.string()));
-  std::printf("%s %s\n", saved ? "wrote" : "could not write", file.string().c_str());
-  return saved;
-}
-
-std::string fileNameOf(const std::u16string& itemText) {
-  std::string name;
-  for (const char c : platform::toUtf8(itemText)) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    } else if (!name.empty() && name.back() != '-') {
-      name += '-';
-    }
-  }
-  return name;
-}
 
 // Every item of the tree, depth first.
 std::vector<TreeItem> allItems(const TreeView& tree) {
@@ -86,7 +69,7 @@ int main(int argc, char** argv) {
     // The tree fills with the device list; the service announces it (3030).
     if (!QTest::qWaitFor([&] { return tree.count() > 7; }, 10000)) {
       std::fprintf(stderr, "cpl_screenshots: the control panel did not find the driver and its devices\n");
-      save(frame.widget(), output / "orvanecpl-no-device.png");
+      ui_testing::saveScreenshot(frame.widget(), output / "orvanecpl-no-device.png");
       return 1;
     }
     QTest::qWait(300);
@@ -98,7 +81,9 @@ int main(int argc, char** argv) {
         frame.statusInfoPage().controlAs<ListView>(FormStatusInfo::kListId)->selectItem(1);
         QTest::qWait(1200);
       }
-      ok = save(frame.widget(), output / ("orvanecpl-" + fileNameOf(tree.itemText(item)) + ".png")) && ok;
+      ok = ui_testing::saveScreenshot(
+               frame.widget(), output / ("orvanecpl-" + ui_testing::screenshotName(tree.itemText(item)) + ".png")) &&
+           ok;
     }
     // Both mixers of the first device, their meters moving with a stream of
     // the driver's test signal on every input.
@@ -108,8 +93,9 @@ int main(int argc, char** argv) {
       for (FormMixer* mixer : {frame.monitorMixer(device->deviceId()), frame.playbackMixer(device->deviceId())}) {
         mixer->showMixer();
         QTest::qWait(600);
-        ok = save(mixer->widget(), output / (mixer->isMonitor() ? "orvanecpl-monitor-mixer.png"
-                                                                 : "orvanecpl-playback-mixer.png")) &&
+        ok = ui_testing::saveScreenshot(
+                 mixer->widget(),
+                 output / (mixer->isMonitor() ? "orvanecpl-monitor-mixer.png" : "orvanecpl-playback-mixer.png")) &&
              ok;
         sendMessage(mixer->handle(), WM_CLOSE);
       }
@@ -117,7 +103,7 @@ int main(int argc, char** argv) {
     stream.stop();
     CAboutDlg about;
     QTimer::singleShot(300, [&] {
-      ok = save(about.widget(), output / "orvanecpl-about.png") && ok;
+      ok = ui_testing::saveScreenshot(about.widget(), output / "orvanecpl-about.png") && ok;
       about.endDialog(IDOK);
     });
     about.doModal(frame.handle());

@@ -21,6 +21,7 @@
 #include "control-panel/main_frame.h"
 #include "control-panel/orvane_cpl_client.h"
 #include "platform/ui/application.h"
+#include "tests/support/bench_figures.h"
 #include "tests/support/simulated_driver.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
@@ -28,17 +29,14 @@
 
 namespace {
 
+using testing_support::percentile;
+
 using namespace platform::ui;
 
 long long nowNs(clockid_t clock) {
   timespec now{};
   clock_gettime(clock, &now);
   return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-double percentile(std::vector<double> values, double share) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(share * static_cast<double>(values.size() - 1))];
 }
 
 }  // namespace

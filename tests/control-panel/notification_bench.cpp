@@ -6,9 +6,9 @@
 //   notification_bench [ROUNDS]
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QStatusBar>
-#include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 
@@ -26,19 +26,17 @@
 #include "platform/events.h"
 #include "platform/ui/application.h"
 #include "platform/waits.h"
+#include "tests/support/bench_figures.h"
 #include "tests/support/simulated_driver.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 
 namespace {
 
-using namespace platform::ui;
+using testing_support::monotonicNs;
+using testing_support::percentile;
 
-long long monotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
+using namespace platform::ui;
 
 // Notes when the rate pane is painted showing `expected`.
 class PaintWatch final : public QObject {
@@ -55,11 +53,6 @@ class PaintWatch final : public QObject {
   long long paintedAt = 0;
   QEventLoop* loop = nullptr;
 };
-
-double percentile(std::vector<double> values, double share) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(share * static_cast<double>(values.size() - 1))];
-}
 
 }  // namespace
 

@@ -16,19 +16,17 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/bench_figures.h"
 #include "tests/support/simulated_driver.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 
 namespace {
 
-using testing_support::SpawnedProcess;
+using testing_support::monotonicNs;
+using testing_support::percentile;
 
-long long monotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
+using testing_support::SpawnedProcess;
 
 // Starts the program and returns the milliseconds to its first paint, or -1.
 double timeToFirstPaint(const std::vector<std::string>& command, const std::string& reportFile) {
@@ -44,11 +42,6 @@ double timeToFirstPaint(const std::vector<std::string>& command, const std::stri
     }
   }
   return painted == 0 ? -1.0 : static_cast<double>(painted - start) / 1e6;
-}
-
-double percentile(std::vector<double> values, double share) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(share * static_cast<double>(values.size() - 1))];
 }
 
 }  // namespace
@@ -77,7 +70,8 @@ int main(int argc, char** argv) {
   }
   std::printf("start to first painted frame, %d rounds each, offscreen platform\n", rounds);
   std::printf("  bare Qt main window   median %7.1f ms   p90 %7.1f ms\n", percentile(bare, 0.5), percentile(bare, 0.9));
-  std::printf("  orvanecpl             median %7.1f ms   p90 %7.1f ms\n", percentile(panel, 0.5), percentile(panel, 0.9));
+  std::printf("  orvanecpl             median %7.1f ms   p90 %7.1f ms\n", percentile(panel, 0.5),
+              percentile(panel, 0.9));
   std::printf("  ratio (median)        %.2f\n", percentile(panel, 0.5) / percentile(bare, 0.5));
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <QMenuBar>
 #include <QTimer>
 
+#include <memory>
+
 #include "platform/ui/application.h"
 #include "platform/ui/dialog_resizer.h"
 #include "platform/ui/frame_window.h"
@@ -216,6 +218,25 @@ TEST_F(FrameTest, TheSplitterKeepsTheLeftPanesShareAndForwardsNotifications) {
   // A page's command reaches the frame through the splitter.
   sendMessage(splitter.handle(), WM_COMMAND, makeWParam(42, BN_CLICKED), 0);
   EXPECT_EQ(frame_.commands, (std::vector<int>{42}));
+}
+
+TEST_F(FrameTest, APaneWhoseWindowWasDestroyedTakesTheNextWindow) {
+  SplitterWindow splitter;
+  ASSERT_TRUE(splitter.create(frame_.handle()));
+  frame_.setClientWindow(splitter);
+  auto shown = std::make_unique<RecordingDialog>(kPane);
+  RecordingDialog next(kPane);
+  ASSERT_TRUE(shown->create(splitter.handle()));
+  ASSERT_TRUE(next.create(splitter.handle()));
+  splitter.setPane(SplitterWindow::right, shown->handle());
+  // A page destroyed, and its object deleted, while it is the right pane.
+  destroyWindow(shown->handle());
+  shown.reset();
+  showWindow(next.handle(), SW_SHOW);
+  EXPECT_TRUE(splitter.setPane(SplitterWindow::right, next.handle()));
+  splitter.layoutPanes();
+  EXPECT_TRUE(isWindowVisible(next.handle()) || !isWindowVisible(frame_.handle()));
+  EXPECT_EQ(splitter.pane(SplitterWindow::right), next.handle());
 }
 
 TEST(MessageBoxes, ATestAnswersThemAndSeesWhatWasAsked) {

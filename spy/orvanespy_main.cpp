@@ -1,0 +1,3 @@
+#include "spy/spy_program.h"
+
+int main(int argc, char** argv) { return runSpy(argc, argv); }
