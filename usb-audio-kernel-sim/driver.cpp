@@ -342,7 +342,8 @@ NtStatus Driver::switchSoundDevice(VirtualDevice& device, uint32_t direction, ui
   if (index >= list.size()) return ORVANE_STATUS_OBJECT_NOT_FOUND;
   if (list[index].open == open) return ORVANE_STATUS_ALREADY_DONE;
   list[index].open = open;
-  objectsChanged();
+  // A MIDI port's clients are counted, not tracked by the generation.
+  if (list[index].record.kind != ORVANE_SOUND_DEVICE_KIND_MIDI) objectsChanged();
   postDeviceNotification(open ? ORVANE_MSG_CODE_DEVICE_STREAMING_WANTED : ORVANE_MSG_CODE_DEVICE_STREAMING_NOT_WANTED,
                          device.id());
   return STATUS_SUCCESS;

@@ -13,7 +13,8 @@
 //   device's S/PDIF input;
 // - ASIO channels: the listed channels, connected while a connection holds them;
 // - sound devices: every plugged device's WDM sound devices except MIDI ones,
-//   connected while open; MIDI sound devices are the MIDI ports;
+//   connected while open; MIDI sound devices are the MIDI ports, and an open
+//   one is a client of its port;
 // - ASIO hosts: the connections with ASIO buffers.
 // Port identifiers are device first word << 32 | direction << 24 | port type
 // << 16 | 0xFF00 | port number; MIDI port identifiers the same with port type
@@ -305,6 +306,22 @@ void addDeframers(Driver& driver, ORVANE_STATISTICS& record, uint64_t moved, uin
 // ---------------------------------------------------------------------------
 // Sound devices, MIDI ports and ASIO hosts
 
+// An open MIDI sound device is one client of its port. No MIDI data moves
+// through the simulated device, so the client's counters stay 0.
+void addMidiClient(ORVANE_STATISTICS& record, bool input, const ORVANE_STAT_MIDI_PORT& port) {
+  if (input) {
+    if (record.inputMidiClientCount == ORVANE_STAT_MAX_MIDI_CLIENTS) return;
+    ORVANE_STAT_MIDI_CLIENT_IN& client = record.inputMidiClients[record.inputMidiClientCount++];
+    client.midiPortIdLow = port.midiPortIdLow;
+    client.midiPortIdHigh = port.midiPortIdHigh;
+  } else {
+    if (record.outputMidiClientCount == ORVANE_STAT_MAX_MIDI_CLIENTS) return;
+    ORVANE_STAT_MIDI_CLIENT_OUT& client = record.outputMidiClients[record.outputMidiClientCount++];
+    client.midiPortIdLow = port.midiPortIdLow;
+    client.midiPortIdHigh = port.midiPortIdHigh;
+  }
+}
+
 void addSoundDevices(Driver& driver, ORVANE_STATISTICS& record) {
   for (const auto& device : driver.devices()) {
     for (const uint32_t direction : {ORVANE_SOUND_DEVICE_RECORDING, ORVANE_SOUND_DEVICE_PLAYBACK}) {
@@ -323,6 +340,7 @@ void addSoundDevices(Driver& driver, ORVANE_STATISTICS& record) {
           port.deviceId = device->id();
           port.index = number;
           port.usageCount = soundDevice.open ? 1 : 0;
+          if (soundDevice.open) addMidiClient(record, recording, port);
           continue;
         }
         if (soundCount == ORVANE_STAT_MAX_SOUND_DEVICES) continue;

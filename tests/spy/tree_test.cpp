@@ -3,6 +3,8 @@
 // simulated kernel driver's records with one and two devices.
 
 #include "device-access/orvane_driver.h"
+#include "device-access/orvane_service_records.h"
+#include "usb-audio-kernel-sim/sim_control.h"
 #include "tests/spy/hand_built_record.h"
 #include "tests/spy/spy_fixture.h"
 #include "tests/support/program_runner.h"
@@ -205,6 +207,64 @@ TEST_F(TreeTest, AnAsioHostProcessComesAndGoes) {
   // The device's subtree stayed; the tree's own selection is shown.
   EXPECT_NE(itemAt(tree(), {u"Orvane SP0001"}), 0u);
   EXPECT_EQ(window.currentForm(), reinterpret_cast<FormBase*>(tree().itemData(tree().selectedItem())));
+}
+
+// A MIDI sound device on each side, as the device control service lays them
+// out, opened by an application: a port with one client each. Opening and
+// closing them changes only the client counts, so only the clients are
+// rebuilt and the port pages stay.
+TEST_F(TreeTest, OpenMidiSoundDevicesAreClientsOfTheirPorts) {
+  MainFrame& window = openConnectedFrame({device("SP0001")});
+  OrvaneDriver connection;
+  ASSERT_EQ(connection.openDriver(sim_testing::kPanelLink, false, false), 0u);
+  bool changed = false;
+  ASSERT_EQ(connection.updateDeviceList(changed), 0u);
+  ASSERT_EQ(connection.deviceCount(), 1u);
+  auto table = std::make_unique<ORVANE_SOUND_DEVICE_TABLE>();
+  const auto midi = [](int32_t direction, const char16_t* name) {
+    ORVANE_SOUND_DEVICE entry{};
+    entry.kind = ORVANE_SOUND_DEVICE_KIND_MIDI;
+    entry.pairCount = 1;
+    entry.category = 2;
+    entry.midiDirection = direction;
+    std::char_traits<char16_t>::copy(entry.name, name, std::char_traits<char16_t>::length(name));
+    return entry;
+  };
+  table->recordingCount = 1;
+  table->recording[0] = midi(-1, u"MIDI In");
+  table->playbackCount = 1;
+  table->playback[0] = midi(1, u"MIDI Out");
+  ASSERT_EQ(connection.deviceAt(0)->ioctlSetSoundDeviceNames(*table), 0u);
+  ASSERT_TRUE(waitFor([&] { return itemAt(tree(), {u"Orvane SP0001", u"MIDI OUT Port 0"}) != 0; }, 4000)) << dump();
+  EXPECT_EQ(childTexts(tree(), itemAt(tree(), {u"Orvane SP0001", u"MIDI IN Port 0"})), std::vector<std::u16string>{});
+  FormStatistics* inPort = window.midiPortPage(window.statistics().inputMidiPorts[0].midiPortIdLow |
+                                               uint64_t{window.statistics().inputMidiPorts[0].midiPortIdHigh} << 32);
+  ASSERT_NE(inPort, nullptr);
+
+  const auto switchSoundDevice = [&](uint32_t direction, bool open) {
+    const usbaudio_sim::SIM_SOUND_DEVICE_SWITCH request{
+        {0, 0, {}}, direction, 0, open ? 1u : 0u, 0};
+    return machine.control().control(usbaudio_sim::SIM_CONTROL_SOUND_DEVICE, &request, sizeof request);
+  };
+  ASSERT_EQ(switchSoundDevice(ORVANE_SOUND_DEVICE_RECORDING, true), 0u);
+  ASSERT_EQ(switchSoundDevice(ORVANE_SOUND_DEVICE_PLAYBACK, true), 0u);
+  EXPECT_TRUE(waitFor([&] {
+    return childTexts(tree(), itemAt(tree(), {u"Orvane SP0001", u"MIDI OUT Port 0"})) ==
+           std::vector<std::u16string>{u"MIDI OUT client 0"};
+  }, 4000)) << dump();
+  EXPECT_EQ(childTexts(tree(), itemAt(tree(), {u"Orvane SP0001", u"MIDI IN Port 0"})),
+            std::vector<std::u16string>{u"MIDI IN client 0"});
+  EXPECT_EQ(window.midiClientPageCount(), 2u);
+  EXPECT_EQ(window.statistics().inputMidiPorts[0].usageCount, 1u);
+
+  ASSERT_EQ(switchSoundDevice(ORVANE_SOUND_DEVICE_RECORDING, false), 0u);
+  EXPECT_TRUE(waitFor([&] { return window.midiClientPageCount() == 1; }, 4000)) << dump();
+  EXPECT_EQ(childTexts(tree(), itemAt(tree(), {u"Orvane SP0001", u"MIDI IN Port 0"})), std::vector<std::u16string>{});
+  EXPECT_EQ(window.midiPortPage(window.statistics().inputMidiPorts[0].midiPortIdLow |
+                                uint64_t{window.statistics().inputMidiPorts[0].midiPortIdHigh} << 32),
+            inPort)
+      << "the ports are not rebuilt for a client";
+  ASSERT_EQ(switchSoundDevice(ORVANE_SOUND_DEVICE_PLAYBACK, false), 0u);
 }
 
 }  // namespace

@@ -253,9 +253,26 @@ TEST_F(Setup, SoundDeviceNamesReplaceTheSoundDevicesAndShowInTheStatistics) {
   EXPECT_EQ(record.outputMidiPorts[0].deviceId, deviceId(0));
   EXPECT_EQ(record.outputMidiPorts[0].index, 0u);
 
+  EXPECT_EQ(record.inputMidiClientCount + record.outputMidiClientCount, 0u);
+
   // The same table again changes nothing.
   ASSERT_EQ(studio.send(ORVANE_IOCTL_SET_SOUND_DEVICE_NAMES, *serviceSoundDevices()), 0u);
   EXPECT_EQ(statistics().generation, record.generation);
+
+  // An open MIDI sound device is a client of its port; the generation stays,
+  // the client count tells.
+  const usbaudio_sim::SIM_SOUND_DEVICE_SWITCH openMidiOut{{0, 0, {}}, ORVANE_SOUND_DEVICE_PLAYBACK, 2, 1, 0};
+  ASSERT_EQ(controlSend(usbaudio_sim::SIM_CONTROL_SOUND_DEVICE, openMidiOut), 0u);
+  const ORVANE_STATISTICS withClient = statistics();
+  EXPECT_EQ(withClient.generation, record.generation);
+  EXPECT_EQ(withClient.inputMidiClientCount, 0u);
+  ASSERT_EQ(withClient.outputMidiClientCount, 1u);
+  EXPECT_EQ(withClient.outputMidiClients[0].midiPortIdLow, withClient.outputMidiPorts[0].midiPortIdLow);
+  EXPECT_EQ(withClient.outputMidiClients[0].midiPortIdHigh, withClient.outputMidiPorts[0].midiPortIdHigh);
+  EXPECT_EQ(withClient.outputMidiPorts[0].usageCount, 1u);
+  const usbaudio_sim::SIM_SOUND_DEVICE_SWITCH closeMidiOut{{0, 0, {}}, ORVANE_SOUND_DEVICE_PLAYBACK, 2, 0, 0};
+  ASSERT_EQ(controlSend(usbaudio_sim::SIM_CONTROL_SOUND_DEVICE, closeMidiOut), 0u);
+  EXPECT_EQ(statistics().outputMidiClientCount, 0u);
 
   // An open sound device keeps the table as it is.
   const usbaudio_sim::SIM_SOUND_DEVICE_SWITCH open{{0, 0, {}}, ORVANE_SOUND_DEVICE_PLAYBACK, 0, 1, 0};
