@@ -86,7 +86,10 @@ int main(int argc, char** argv) {
                frame.widget(), output / ("orvanespy-" + ui_testing::screenshotName(tree.itemText(item)) + ".png")) &&
            ok;
     }
-    // The window as the README shows it: the input stream's counters, moving.
+    // The window as the README shows it: the input stream's counters, moving,
+    // with the tree scrolled back to its top.
+    tree.selectItem(tree.rootItem());
+    QTest::qWait(50);
     for (const TreeItem item : items) {
       if (tree.itemText(item) != u"IN Stream 0") continue;
       tree.selectItem(item);
