@@ -10,6 +10,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/resources.h"
 #include "spy/c_about_dlg.h"
+#include "spy/list_item.h"
 #include "spy/spy_resources.h"
 
 using namespace platform::ui;
@@ -19,7 +20,6 @@ namespace {
 constexpr char16_t kNoDeviceText[] = u"\n\n\n\tThere is no ORVANE device connected.";
 constexpr char16_t kVersionText[] =
     u"\n\tThe current driver version is not supported by this application.\n\tExpected driver version is %u.%u.%u.";
-constexpr uint32_t kExpectedVersion[] = {1, 35, 2};
 
 constexpr const char16_t* kGroupTexts[] = {u"ASIO IN Channels", u"ASIO OUT Channels", u"Sound Devices IN",
                                            u"Sound Devices OUT"};
@@ -31,12 +31,6 @@ uint64_t keyOf(const ORVANE_DEVICE_ID& device) { return keyOf(device.first, devi
 template <class Entry, size_t Slots>
 std::span<const Entry> validEntries(uint32_t count, const Entry (&table)[Slots]) {
   return {table, std::min<size_t>(count, Slots)};
-}
-
-// A name field up to its terminator, or the whole field when it has none.
-template <size_t Chars>
-std::u16string_view fieldText(const char16_t (&field)[Chars]) {
-  return {field, static_cast<size_t>(std::find(field, field + Chars, u'\0') - field)};
 }
 
 std::u16string portText(const char16_t* direction, const ORVANE_STAT_HW_PORT& port) {
@@ -53,7 +47,7 @@ std::u16string portText(const char16_t* direction, const ORVANE_STAT_HW_PORT& po
 
 template <class Entry>
 std::u16string channelText(const Entry& entry) {
-  std::u16string text(fieldText(entry.name));
+  std::u16string text(boundedText(entry.name));
   if (entry.connected == 0) text += u" (nc)";
   return text;
 }
@@ -221,7 +215,8 @@ void MainFrame::connectDriver() {
   if (status != 0) {
     std::u16string text = kNoDeviceText;
     if (status == ORVANE_STATUS_VERSION_MISMATCH) {
-      text += platform::formatText(kVersionText, kExpectedVersion[0], kExpectedVersion[1], kExpectedVersion[2]);
+      text += platform::formatText(kVersionText, CAboutDlg::kVersionMajor, CAboutDlg::kVersionMinor,
+                                   CAboutDlg::kVersionBuild);
     }
     noDevicePage_.setText(text);
     return;
@@ -347,7 +342,7 @@ void MainFrame::addDevices() {
     auto pages = std::make_unique<DevicePages>();
     pages->page = std::make_unique<FormStatisticsDevice>(&entry);
     pages->page->create(splitter_.handle());
-    treePage_.addForm(fieldText(entry.name), pages->page.get(), nullptr, imageIndex_[imageA]);
+    treePage_.addForm(boundedText(entry.name), pages->page.get(), nullptr, imageIndex_[imageA]);
     deviceMap_.emplace(keyOf(entry.deviceId), pages.get());
     devicePages_.push_back(std::move(pages));
   }
