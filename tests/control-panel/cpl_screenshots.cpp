@@ -22,6 +22,7 @@
 #include "control-panel/c_about_dlg.h"
 #include "control-panel/control_panel_resources.h"
 #include "control-panel/main_frame.h"
+#include "device-access/orvane_status.h"
 #include "platform/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/window.h"
@@ -88,7 +89,9 @@ int main(int argc, char** argv) {
     // Both mixers of the first device, their meters moving with a stream of
     // the driver's test signal on every input.
     ui_testing::RawAsioStream stream;
-    if (stream.start(cpl::kDeviceLinkName) != 0) std::fprintf(stderr, "cpl_screenshots: no stream for the meters\n");
+    if (const uint32_t status = stream.start(cpl::kDeviceLinkName); status != 0) {
+      std::fprintf(stderr, "cpl_screenshots: no stream for the meters (%s)\n", orvaneStatusName(status));
+    }
     if (const OrvaneDevice* device = mainConnection().deviceAt(0)) {
       for (FormMixer* mixer : {frame.monitorMixer(device->deviceId()), frame.playbackMixer(device->deviceId())}) {
         mixer->showMixer();

@@ -23,6 +23,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "device-access/orvane_status.h"
 #include "platform/text.h"
 #include "platform/ui/application.h"
 #include "platform/ui/window.h"
@@ -62,7 +63,9 @@ int main(int argc, char** argv) {
   bool ok = true;
   {
     ui_testing::RawAsioStream stream;
-    if (stream.start(kAsioLink) != 0) std::fprintf(stderr, "spy_screenshots: no stream for the counters\n");
+    if (const uint32_t status = stream.start(kAsioLink); status != 0) {
+      std::fprintf(stderr, "spy_screenshots: no stream for the counters (%s)\n", orvaneStatusName(status));
+    }
     MainFrame frame;
     frame.createFrame(Rect{0, 0, 760, MainFrame::kMinimumHeight});
     showWindow(frame.handle(), SW_SHOWNORMAL);

@@ -4,7 +4,8 @@
 // kernel driver to move samples (its mixer levels come from them): registers
 // as an ASIO client, acquires the channels, hands over the buffers, starts,
 // and, with `driveEngine`, brings the streaming engine to Running itself
-// (where no device control service does). Stopped and released on destruction.
+// from the state it finds (a device control service may have it Ready) and
+// back to that state when it stops. Stopped and released on destruction.
 
 #include <cstdint>
 #include <memory>
@@ -49,19 +50,34 @@ class RawAsioStream {
     if (uint32_t status = connection_.ioctlAsioStart(); status != 0) return status;
     started_ = true;
     if (!driveEngine) return 0;
-    for (uint32_t command : {ORVANE_STREAMING_COMMAND_INITIALIZE, ORVANE_STREAMING_COMMAND_PREPARE,
-                             ORVANE_STREAMING_COMMAND_START}) {
-      if (uint32_t status = connection_.ioctlStreamingControl(command); status != 0) return status;
+    // From the state the engine is in: a device control service may already
+    // have brought it up to Ready.
+    ORVANE_STREAMING_STATUS status{};
+    if (uint32_t failed = connection_.ioctlGetStreamingStatus(status); failed != 0) return failed;
+    foundState_ = status.state;
+    if (foundState_ == ORVANE_STREAMING_STATE_RUNNING) return 0;
+    const struct {
+      uint32_t from;
+      uint32_t command;
+    } steps[] = {{ORVANE_STREAMING_STATE_DOWN, ORVANE_STREAMING_COMMAND_INITIALIZE},
+                 {ORVANE_STREAMING_STATE_READY, ORVANE_STREAMING_COMMAND_PREPARE},
+                 {ORVANE_STREAMING_STATE_PREPARED, ORVANE_STREAMING_COMMAND_START}};
+    for (const auto& step : steps) {
+      if (status.state != step.from) continue;
+      if (uint32_t failed = connection_.ioctlStreamingControl(step.command); failed != 0) return failed;
+      drivesEngine_ = true;
+      if (uint32_t failed = connection_.ioctlGetStreamingStatus(status); failed != 0) return failed;
     }
-    drivesEngine_ = true;
-    return 0;
+    return status.state == ORVANE_STREAMING_STATE_RUNNING ? 0 : ORVANE_STATUS_INVALID_STATE;
   }
 
   void stop() {
     if (started_) (void)connection_.ioctlAsioStop();
-    if (drivesEngine_) {
+    if (drivesEngine_) {  // back to the state it was found in
       (void)connection_.ioctlStreamingControl(ORVANE_STREAMING_COMMAND_STOP);
-      (void)connection_.ioctlStreamingControl(ORVANE_STREAMING_COMMAND_SHUTDOWN);
+      if (foundState_ == ORVANE_STREAMING_STATE_DOWN) {
+        (void)connection_.ioctlStreamingControl(ORVANE_STREAMING_COMMAND_SHUTDOWN);
+      }
     }
     started_ = drivesEngine_ = false;
     connection_.closeDriver();
@@ -78,6 +94,7 @@ class RawAsioStream {
   std::vector<void*> blocks_;
   bool started_ = false;
   bool drivesEngine_ = false;
+  uint32_t foundState_ = ORVANE_STREAMING_STATE_DOWN;
 };
 
 }  // namespace ui_testing
