@@ -17,25 +17,19 @@
 #include "device-access/orvane_driver.h"
 #include "platform/ui/window.h"
 #include "platform/ui/window_directory.h"
+#include "tests/support/eventually.h"
 #include "tests/ui-support/desktop.h"
 #include "tests/ui-support/emulated_machine.h"
 
 namespace {
 
 using namespace platform::ui;
+using testing_support::eventually;
 using testing_support::SpawnedProcess;
 using ui_testing::Desktop;
 
 const std::string kOffscreen = "QT_QPA_PLATFORM=offscreen";
 
-bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 WindowHandle runningFrame() { return findWindow(cpl::kFrameClassName); }
 

@@ -15,19 +15,13 @@
 #include "platform/text.h"
 #include "platform/waits.h"
 #include "tests/kernel/kernel_test_support.h"
+#include "tests/support/eventually.h"
 #include "tests/support/root_processes.h"
 #include "tests/support/test_system_root.h"
 
 namespace {
 
-bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using testing_support::eventually;
 
 uint32_t stateOf(const char16_t* name) {
   const platform::ServiceHandle manager = platform::openServiceManager(nullptr, nullptr, platform::SC_MANAGER_CONNECT);

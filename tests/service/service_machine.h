@@ -23,6 +23,7 @@
 #include "platform/services.h"
 #include "platform/text.h"
 #include "platform/waits.h"
+#include "tests/support/eventually.h"
 #include "tests/support/simulated_driver.h"
 #include "tests/support/program_runner.h"
 #include "tests/support/root_processes.h"
@@ -31,17 +32,10 @@
 namespace service_testing {
 
 using sim_testing::DeviceSpec;
+using testing_support::eventually;
 using testing_support::ProgramResult;
 using testing_support::runProgram;
 
-inline bool eventually(const std::function<bool()>& condition, int milliseconds = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

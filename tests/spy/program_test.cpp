@@ -13,6 +13,7 @@
 #include "platform/ui/window.h"
 #include "platform/ui/window_directory.h"
 #include "spy/spy_resources.h"
+#include "tests/support/eventually.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 #include "tests/ui-support/emulated_machine.h"
@@ -20,18 +21,10 @@
 namespace {
 
 using namespace platform::ui;
+using testing_support::eventually;
 using testing_support::SpawnedProcess;
 
 const std::vector<std::string> kOffscreen = {"QT_QPA_PLATFORM=offscreen"};
-
-bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 WindowHandle runningFrame() { return findWindow(spy::kFrameClassName); }
 

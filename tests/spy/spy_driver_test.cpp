@@ -48,13 +48,7 @@ TEST_F(SpyDriverTest, TraceMaskSetGetAndSave) {
   ASSERT_EQ(spy.getTraceMask(mask), 0u);
   EXPECT_EQ(mask, 0x80000004u);
   ASSERT_EQ(spy.saveTraceMask(), 0u);
-  platform::RegistryKey key;
-  ASSERT_EQ(platform::RegistryKey::open(platform::RegistryHive::LocalMachine, sim_testing::parametersKeyPath(),
-                                        platform::KEY_READ, key),
-            0u);
-  uint32_t saved = 0;
-  ASSERT_EQ(key.getDword(u"TraceMask", saved), 0u);
-  EXPECT_EQ(saved, 0x80000004u);
+  EXPECT_EQ(sim_testing::savedTraceMask(), 0x80000004u);
 }
 
 TEST_F(SpyDriverTest, AFailedTraceMaskReadGivesZero) {

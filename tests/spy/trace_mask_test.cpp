@@ -175,13 +175,7 @@ TEST_F(TraceMaskPageTest, SetAsDefaultSavesTheMaskForTheNextLoad) {
   openPage();
   check(12, true);
   page.controlAs<Button>(FormTraceMask::kSetDefaultId)->click();
-  platform::RegistryKey key;
-  ASSERT_EQ(platform::RegistryKey::open(platform::RegistryHive::LocalMachine, sim_testing::parametersKeyPath(),
-                                        platform::KEY_READ, key),
-            0u);
-  uint32_t saved = 0;
-  ASSERT_EQ(key.getDword(u"TraceMask", saved), 0u);
-  EXPECT_EQ(saved, 0x00001001u);
+  EXPECT_EQ(sim_testing::savedTraceMask(), 0x00001001u);
 }
 
 TEST_F(TraceMaskPageTest, WithoutAConnectionThePageShowsZeroAndSendsNothing) {

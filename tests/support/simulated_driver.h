@@ -89,6 +89,18 @@ inline std::u16string parametersKeyPath() {
   return u"System\\CurrentControlSet\\Services\\" + std::u16string(kServiceName) + u"\\Parameters";
 }
 
+// The trace mask the driver saved as its default, or 0xFFFFFFFF (with a test
+// failure) when none is stored.
+inline uint32_t savedTraceMask() {
+  platform::RegistryKey key;
+  uint32_t saved = 0xFFFFFFFF;
+  EXPECT_EQ(
+      platform::RegistryKey::open(platform::RegistryHive::LocalMachine, parametersKeyPath(), platform::KEY_READ, key),
+      0u);
+  EXPECT_EQ(key.getDword(u"TraceMask", saved), 0u);
+  return saved;
+}
+
 // Writes the configuration file under the current system root and points the
 // simulated driver's "ConfigFile" parameter at it; `more` may add values to
 // the driver's Parameters key.

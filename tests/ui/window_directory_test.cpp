@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "platform/ui/window_directory.h"
 #include "tests/support/child_process.h"
+#include "tests/support/eventually.h"
 #include "tests/support/spawned_process.h"
 #include "tests/support/test_system_root.h"
 #include "tests/ui/ui_test_support.h"
@@ -16,19 +17,12 @@
 namespace ui_testing {
 namespace {
 
+using testing_support::eventually;
 using testing_support::SpawnedProcess;
 
 constexpr char16_t kClass[] = u"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}";
 constexpr DialogTemplate kEmpty{1, u"", 40, 40, {}};
 
-bool eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 class WindowDirectoryTest : public ::testing::Test {
  protected:
